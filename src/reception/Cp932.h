@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+// Code page 932 (Shift-JIS) helpers shared by the document, the marker search and the
+// port list. Text in KLT stays in CP932 bytes; nothing here converts it.
+namespace cp932 {
+
+// 0x81-0x9F and 0xE0-0xFC start a double-byte character.
+constexpr bool IsLeadByte(unsigned char byte) {
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+// Finds needle in haystack, stepping through haystack one character at a time: a lead byte
+// and the byte after it are skipped together, so a match never starts on a trail byte.
+// A lead byte in the last position counts as one character. Returns npos when not found.
+std::size_t Find(std::string_view haystack, std::string_view needle, std::size_t from = 0);
+
+inline bool Contains(std::string_view haystack, std::string_view needle) {
+    return Find(haystack, needle) != std::string_view::npos;
+}
+
+} // namespace cp932
