@@ -17,6 +17,12 @@ constexpr bool IsLeadByte(unsigned char byte) {
 // A lead byte in the last position counts as one character. Returns npos when not found.
 std::size_t Find(std::string_view haystack, std::string_view needle, std::size_t from = 0);
 
+// Reads the character at pos for display: returns its byte count (2 for a lead byte with a
+// byte after it, else 1) and its Unicode code point, or 0 where there is nothing to draw
+// (control bytes, unassigned pairs, a lone lead byte at the end). Each byte is one cell on
+// screen and paper, so the byte count is also the character's width in cells.
+std::size_t DecodeChar(std::string_view text, std::size_t pos, char32_t& codePoint);
+
 inline bool Contains(std::string_view haystack, std::string_view needle) {
     return Find(haystack, needle) != std::string_view::npos;
 }
