@@ -6,6 +6,8 @@
 #include <QPainter>
 #include <QPrinter>
 
+#include <algorithm>
+
 PrinterMetrics PrinterMetricsOf(const QPrinter& printer) {
     const QRectF paper = printer.paperRect(QPrinter::DevicePixel);
     const QRectF printable = printer.pageRect(QPrinter::DevicePixel);

@@ -235,6 +235,8 @@ TEST_F(KltPrintTest, BadInputOrOutputFailsWithOneLineAndKeepsTheOldPdf) {
         {"'" + history.string() + "' -o '" + (m_dir / "no-dir" / "out.pdf").string() + "'",
          "out.pdf: No such file or directory"},
         {"'" + history.string() + "' -o '" + m_dir.string() + "'", "Is a directory"},
+        {"'" + history.string() + "' -P klt-no-such-printer",
+         "no printer named klt-no-such-printer"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
