@@ -11,6 +11,26 @@ class QPrinter;
 // printer, so preview and paper agree.
 PrinterMetrics PrinterMetricsOf(const QPrinter& printer);
 
+// What the print loop knows of one print job or preview: the pages it may print, the range
+// chosen in the print dialog, the page being printed, and the printer.
+struct CPrintInfo {
+    void SetMinPage(int page) { m_nMinPage = page; }
+    void SetMaxPage(int page) { m_nMaxPage = page; }
+    int GetMinPage() const { return m_nMinPage; }
+    int GetMaxPage() const { return m_nMaxPage; }
+    // The chosen range, or every page from first to last when none was chosen.
+    int GetFromPage() const { return m_nFromPage > 0 ? m_nFromPage : m_nMinPage; }
+    int GetToPage() const { return m_nToPage > 0 ? m_nToPage : m_nMaxPage; }
+
+    QPrinter* m_pPrinter = nullptr;
+    bool m_bPreview = false;
+    int m_nCurPage = 1;
+    int m_nMinPage = 1;
+    int m_nMaxPage = 1;
+    int m_nFromPage = 0; // 0: from the first page
+    int m_nToPage = 0;   // 0: to the last page
+};
+
 // The printing side of the history view: the page count of a job, the line range and places
 // of the page being printed, and the drawing of one page. The view prints through it, and so
 // does the command-line printer, so both give the same pages.
