@@ -89,6 +89,7 @@ int CComAPI::OpenAndDrain(const char* portName) {
 int CComAPI::ReadAndDecode(std::uint8_t* out, std::size_t& decodedLength) {
     decodedLength = 0;
     if (!m_hCom) {
+        m_dwRxLen = 0;
         return 0;
     }
     m_hCom->ClearLineErrors();

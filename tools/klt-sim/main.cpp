@@ -75,8 +75,8 @@ Options:
   --help               show this help
 
 Ctrl+C or SIGTERM ends the simulator and removes its virtual port.
-Exit status: 0 when done, 1 for a missing file or a busy or absent device, 2 for bad
-options.
+Exit status: 0 when done; 1 for a missing file, a busy or absent device or a failing
+line; 2 for bad options.
 )");
 }
 
@@ -115,14 +115,18 @@ struct Options {
     bool repeat = false;
 };
 
-double ParseSeconds(const std::string& option, const char* text) {
+double ParseNumber(const std::string& option, const char* text, const char* what) {
     char* end = nullptr;
     errno = 0;
     const double value = std::strtod(text, &end);
     if (end == text || *end != '\0' || errno != 0 || !std::isfinite(value) || value < 0) {
-        Fail(2, option + ": not a number of seconds: '" + text + "'");
+        Fail(2, option + ": not " + what + ": '" + text + "'");
     }
     return value;
+}
+
+double ParseSeconds(const std::string& option, const char* text) {
+    return ParseNumber(option, text, "a number of seconds");
 }
 
 std::size_t ParseCount(const std::string& option, const char* text) {
@@ -155,7 +159,7 @@ Options ParseOptions(int argc, char** argv) {
         } else if (argument == "--delay") {
             options.delay = ParseSeconds(argument, value());
         } else if (argument == "--rate") {
-            options.rate = ParseSeconds(argument, value());
+            options.rate = ParseNumber(argument, value(), "a number of bytes per second");
             if (options.rate <= 0) {
                 Fail(2, "--rate must be above 0");
             }
@@ -329,7 +333,11 @@ public:
         }
     }
 
-    ~DeviceLine() override { CPosixSerialDevice::CloseExclusive(m_fd); }
+    ~DeviceLine() override {
+        // What an interrupted play left in the transmit queue would hold up the close.
+        ::tcflush(m_fd, TCOFLUSH);
+        CPosixSerialDevice::CloseExclusive(m_fd);
+    }
 
     const std::string& PortName() const override { return m_portName; }
 
@@ -355,7 +363,7 @@ private:
     bool m_seesReceiver = false;
 };
 
-enum class Outcome { Sent, ReceiverLeft, Stopped };
+enum class Outcome { Sent, ReceiverLeft, Stopped, LineFailed };
 
 // Waits for the given time; stops early when asked to, or when the receiver leaves.
 Outcome Wait(Line& line, Clock::duration duration) {
@@ -422,8 +430,9 @@ Outcome Send(Line& line, const Bytes& stream, std::size_t junkLength, const Opti
                 continue;
             }
             if (count < 0 && errno != EAGAIN && errno != EINTR) {
-                Note(std::string("the line failed: ") + std::strerror(errno));
-                return Outcome::ReceiverLeft;
+                Note(std::string("cannot send on ") + line.PortName() + ": " +
+                     std::strerror(errno));
+                return Outcome::LineFailed;
             }
             // The receiver's queue is full: wait until the line takes more.
             pollfd entry{line.Descriptor(), POLLOUT, 0};
@@ -498,6 +507,9 @@ int Run(const Options& options) {
         }
         if (outcome == Outcome::Stopped) {
             break;
+        }
+        if (outcome == Outcome::LineFailed) {
+            return 1;
         }
         if (outcome == Outcome::ReceiverLeft) {
             Note("the receiver closed the port before the end of the stream");
