@@ -237,6 +237,9 @@ public:
     // Whether opens and closes of the receiver can be told at all.
     virtual bool SeesReceiver() const { return true; }
     virtual int Descriptor() const = 0;
+    virtual ssize_t Write(const std::uint8_t* bytes, std::size_t count) {
+        return ::write(Descriptor(), bytes, count);
+    }
     // Waits until what was written has left (a real line has a transmit queue).
     virtual void Flush() {}
 };
@@ -335,7 +338,9 @@ public:
 
     ~DeviceLine() override {
         // What an interrupted play left in the transmit queue would hold up the close.
-        ::tcflush(m_fd, TCOFLUSH);
+        if (m_unsent) {
+            ::tcflush(m_fd, TCOFLUSH);
+        }
         CPosixSerialDevice::CloseExclusive(m_fd);
     }
 
@@ -355,10 +360,18 @@ public:
 
     bool SeesReceiver() const override { return m_seesReceiver; }
     int Descriptor() const override { return m_fd; }
-    void Flush() override { ::tcdrain(m_fd); }
+    ssize_t Write(const std::uint8_t* bytes, std::size_t count) override {
+        m_unsent = true;
+        return ::write(m_fd, bytes, count);
+    }
+    void Flush() override {
+        ::tcdrain(m_fd);
+        m_unsent = false;
+    }
 
 private:
     int m_fd = -1;
+    bool m_unsent = false;
     std::string m_portName;
     bool m_seesReceiver = false;
 };
@@ -424,7 +437,7 @@ Outcome Send(Line& line, const Bytes& stream, std::size_t junkLength, const Opti
             due = std::min(limit, paced);
         }
         if (due > sent) {
-            const ssize_t count = ::write(line.Descriptor(), stream.data() + sent, due - sent);
+            const ssize_t count = line.Write(stream.data() + sent, due - sent);
             if (count > 0) {
                 sent += static_cast<std::size_t>(count);
                 continue;
