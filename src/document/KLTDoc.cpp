@@ -15,6 +15,7 @@
 namespace {
 
 constexpr std::size_t IO_BLOCK = 1 << 20;
+constexpr std::size_t TEMP_STEM_MAX = 200;
 
 std::error_code LastError() {
     return {errno, std::generic_category()};
@@ -104,7 +105,7 @@ void CKLTDoc::AppendText(std::string_view text) {
     // stopped (always a character boundary), so a long unfinished line is not rescanned.
     const std::string_view pending(m_strPending);
     std::size_t lineStart = 0;
-    std::size_t pos = m_nPendingScanned;
+    std::size_t pos = std::min(m_nPendingScanned, pending.size());
     while (pos < pending.size()) {
         const auto byte = static_cast<unsigned char>(pending[pos]);
         if (byte == '\r') {
@@ -167,11 +168,20 @@ bool CKLTDoc::SaveToFile(const std::string& requestedPath, std::error_code& erro
         error = std::make_error_code(std::errc::is_a_directory);
         return false;
     }
+    // The rename would replace a write-protected file as easily as any other; refuse as
+    // writing into it would.
+    if (replacing && ::access(path.c_str(), W_OK) != 0) {
+        error = LastError();
+        return false;
+    }
 
-    std::string tempPath = directory + "/." + FileNameOf(path) + ".XXXXXX";
+    // The temporary name must fit in a directory entry even when the target's name nearly
+    // fills one.
+    const std::string tempStem = FileNameOf(path).substr(0, TEMP_STEM_MAX);
+    std::string tempPath = directory + "/." + tempStem + ".XXXXXX";
     std::vector<char> tempName(tempPath.begin(), tempPath.end());
     tempName.push_back('\0');
-    const int fd = ::mkstemp(tempName.data());
+    const int fd = ::mkostemp(tempName.data(), O_CLOEXEC);
     if (fd < 0) {
         error = LastError();
         return false;
