@@ -222,7 +222,8 @@ bool CKLTDoc::SaveToFile(const std::string& requestedPath, std::error_code& erro
 }
 
 bool CKLTDoc::LoadFromFile(const std::string& path, std::error_code& error) {
-    ClearHistory();
+    // The history is only replaced once the file is open: a file that cannot be read at
+    // all must not cost the user the history on screen.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         error = LastError();

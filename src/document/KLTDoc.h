@@ -38,8 +38,9 @@ public:
 
     // Replaces the history with the lines of a file: a line ends at LF or CR LF, the last
     // line needs no line end, lines have no length limit. Zero bytes are dropped (files that
-    // KLT writes hold none). On failure the history is left empty. Does not touch the
-    // path name, title or modified flag.
+    // KLT writes hold none). A file that cannot be opened leaves the history as it was; a
+    // read that fails part-way leaves it empty. Does not touch the path name, title or
+    // modified flag.
     bool LoadFromFile(const std::string& path, std::error_code& error);
     bool ReadFrom(int fd, std::error_code& error, std::size_t sizeHint = 0);
 
