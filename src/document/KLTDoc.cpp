@@ -15,6 +15,7 @@
 namespace {
 
 constexpr std::size_t IO_BLOCK = 1 << 20;
+constexpr std::size_t READ_BLOCK = 64 << 10;
 constexpr std::size_t TEMP_STEM_MAX = 200;
 
 std::error_code LastError() {
@@ -135,7 +136,8 @@ void CKLTDoc::AppendText(std::string_view text) {
 
 bool CKLTDoc::WriteTo(int fd, std::error_code& error) const {
     std::string block;
-    block.reserve(IO_BLOCK + 2);
+    // A small history needs no megabyte of buffer.
+    block.reserve(std::min(IO_BLOCK, m_arrLines.ByteSize() + 2 * m_arrLines.GetSize()) + 2);
     for (std::size_t i = 0; i < m_arrLines.GetSize(); ++i) {
         const std::string_view line = m_arrLines[i];
         if (line.size() >= IO_BLOCK) {
@@ -250,7 +252,7 @@ bool CKLTDoc::ReadFrom(int fd, std::error_code& error, std::size_t sizeHint) {
     }
     std::vector<char>& bytes = m_arrLines.m_bytes;
     std::vector<std::size_t>& ends = m_arrLines.m_ends;
-    std::vector<char> block(IO_BLOCK);
+    std::vector<char> block(READ_BLOCK);
     std::size_t lineStart = bytes.size();
 
     const auto endLine = [&] {
