@@ -97,6 +97,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CComAPI whole;
     std::vector<std::uint8_t> wholeText(2 * length + 1);
     wholeText.resize(whole.DecodeBytes(stream, length, wholeText.data()));
+    CComAPI single;
+    std::vector<std::uint8_t> singleText;
+    for (std::size_t i = 0; i < length; ++i) {
+        std::uint8_t out[2];
+        singleText.insert(singleText.end(), out, out + single.DecodeByte(stream[i], out));
+    }
+    Require(singleText == wholeText && single.DecodeMode() == whole.DecodeMode() &&
+                single.JisHigh() == whole.JisHigh(),
+            "bulk decoding matches DecodeByte byte by byte");
+
     std::string pending;
     for (auto byte : wholeText) {
         if (byte != 0) {

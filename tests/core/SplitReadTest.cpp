@@ -112,6 +112,30 @@ void ExpectSameAtEveryCut(const Bytes& stream) {
     }
 }
 
+// DecodeBytes takes text and JIS pairs in bulk; it must agree with DecodeByte byte for byte,
+// in the output and in the state it leaves.
+TEST(SplitRead, BulkDecodingMatchesDecodingByteByByte) {
+    std::mt19937 random(42);
+    std::vector<Bytes> streams{SampleStream()};
+    for (int i = 0; i < 2000; ++i) {
+        streams.push_back(RandomStream(random, i % 64));
+    }
+    for (const auto& stream : streams) {
+        CComAPI bulk;
+        CComAPI single;
+        Bytes bulkOut(2 * stream.size() + 1);
+        bulkOut.resize(bulk.DecodeBytes(stream.data(), stream.size(), bulkOut.data()));
+        Bytes singleOut;
+        for (auto byte : stream) {
+            std::uint8_t out[2];
+            singleOut.insert(singleOut.end(), out, out + single.DecodeByte(byte, out));
+        }
+        ASSERT_EQ(bulkOut, singleOut);
+        ASSERT_EQ(bulk.DecodeMode(), single.DecodeMode());
+        ASSERT_EQ(bulk.JisHigh(), single.JisHigh());
+    }
+}
+
 TEST(SplitRead, SampleStreamDecodesTheSameAtEveryCut) {
     const Bytes stream = SampleStream();
     ASSERT_GT(stream.size(), 1000u);
