@@ -17,6 +17,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -183,14 +184,14 @@ void BM_ReadHistoryIntoMemory(benchmark::State& state) {
         const int fd = ::open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
         struct stat info {};
         ::fstat(fd, &info);
-        std::vector<char> bytes(static_cast<std::size_t>(info.st_size));
+        const auto size = static_cast<std::size_t>(info.st_size);
+        const std::unique_ptr<char[]> bytes(new char[size]); // uninitialised, like a reserve
         std::size_t got = 0;
-        for (ssize_t n;
-             got < bytes.size() && (n = ::read(fd, bytes.data() + got, bytes.size() - got)) > 0;) {
+        for (ssize_t n; got < size && (n = ::read(fd, bytes.get() + got, size - got)) > 0;) {
             got += static_cast<std::size_t>(n);
         }
         ::close(fd);
-        benchmark::DoNotOptimize(bytes.data());
+        benchmark::DoNotOptimize(bytes.get());
     }
     state.SetBytesProcessed(state.iterations() * file.bytes.size());
 }
