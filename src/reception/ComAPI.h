@@ -75,7 +75,8 @@ public:
     std::uint8_t DecodeByte(std::uint8_t byte, std::uint8_t* out);
 
     // Decodes length bytes in order into out (room for 2 * length bytes); returns the
-    // number of bytes written.
+    // number of bytes written. Same result as DecodeByte for each byte in turn, but runs of
+    // text and of JIS pairs go in bulk; bytes of out past the result may be overwritten.
     std::size_t DecodeBytes(const std::uint8_t* in, std::size_t length, std::uint8_t* out);
 
     // Back to text mode with no JIS byte waiting.
