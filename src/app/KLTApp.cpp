@@ -40,12 +40,14 @@ CKLTApp::~CKLTApp() {
     }
 }
 
+bool CKLTApp::InstallQtTranslation() {
+    return m_qtTranslator.load(QStringLiteral("qtbase_ja"),
+                               QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
+           QCoreApplication::installTranslator(&m_qtTranslator);
+}
+
 bool CKLTApp::InitInstance() {
-    // Standard buttons and dialogs read in Japanese whatever the locale.
-    if (m_qtTranslator.load(QStringLiteral("qtbase_ja"),
-                            QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-        QCoreApplication::installTranslator(&m_qtTranslator);
-    }
+    InstallQtTranslation();
 
     m_pInstance = std::make_unique<CSingleInstance>(
         QString::fromUtf8(res::LoadString(res::IDS_INSTANCE_NAME)));

@@ -37,6 +37,9 @@ public:
     CMainFrame* GetMainWnd() const;
     CMySingleDocTemplate* GetDocTemplate() const { return m_pDocTemplate.get(); }
 
+    // Standard buttons and dialogs in Japanese whatever the locale (はい, いいえ, キャンセル).
+    bool InstallQtTranslation();
+
     // Brings a window forward: restored if minimised, or its modal dialog or message box
     // when one is up.
     static void BringForward(QWidget* mainWindow);

@@ -249,6 +249,13 @@ TEST(WindowTimers, ArmsOfAStoppedWorkerAreDropped) {
     EXPECT_EQ(timers.TimerPeriod(3), 30000);
 }
 
+TEST(Translation, StandardButtonsReadInJapanese) {
+    CKLTApp app;
+    ASSERT_TRUE(app.InstallQtTranslation());
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes"), QStringLiteral("はい(&Y)"));
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("キャンセル"));
+}
+
 TEST(AboutBox, ShowsTheNameVersionAndNotice) {
     CAboutDlg about;
     EXPECT_EQ(about.windowTitle(), QStringLiteral("バージョン情報 KLT"));
