@@ -3,6 +3,7 @@
 #include "res/Strings.h"
 
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QQueue>
 
 namespace klt {
@@ -39,7 +40,18 @@ std::optional<QString> DoPromptFileName(FileDialogKind kind, const QString& prop
     }
 
     QFileDialog dialog(parent, title);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setNameFilters(filters);
+    // "*.*" means every file, also those without a dot in their names.
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                     [&dialog, allFiles = filters.constLast()](const QString& filter) {
+                         if (filter != allFiles) {
+                             return;
+                         }
+                         if (auto* model = dialog.findChild<QFileSystemModel*>()) {
+                             model->setNameFilters({QStringLiteral("*")});
+                         }
+                     });
     if (kind == FileDialogKind::Open) {
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setFileMode(QFileDialog::ExistingFile);
