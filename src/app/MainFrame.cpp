@@ -446,14 +446,21 @@ void CMainFrame::ApplyFlags() {
     UpdateCommandUI();
 }
 
+const CMainFrame::StateRow& CMainFrame::CurrentState() const {
+    return s_stateTable[m_nState];
+}
+
 void CMainFrame::ChangeState(int nState) {
-    (this->*s_stateTable[m_nState].leave)();
+    const auto leave = CurrentState().leave;
+    (this->*leave)();
     m_nState = nState;
-    (this->*s_stateTable[m_nState].enter)();
+    const auto enter = CurrentState().enter;
+    (this->*enter)();
 }
 
 void CMainFrame::OnTimer(unsigned nIDEvent) {
-    (this->*s_stateTable[m_nState].onTimer)(nIDEvent);
+    const auto onTimer = CurrentState().onTimer;
+    (this->*onTimer)(nIDEvent);
 }
 
 long CMainFrame::OnRxData(std::uintptr_t, std::intptr_t) {
@@ -466,7 +473,8 @@ long CMainFrame::OnRxData(std::uintptr_t, std::intptr_t) {
             m_nRingRead = (m_nRingRead + 1) & RING_MASK;
         }
     }
-    (this->*s_stateTable[m_nState].onData)(text);
+    const auto onData = CurrentState().onData;
+    (this->*onData)(text);
     return 0;
 }
 

@@ -127,6 +127,7 @@ private:
         void (CMainFrame::*onTimer)(unsigned id);
     };
     static const StateRow s_stateTable[4];
+    const StateRow& CurrentState() const;
 
     CMySingleDocTemplate& m_docTemplate;
     CKLTDoc* m_pDocument;
