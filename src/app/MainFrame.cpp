@@ -176,6 +176,7 @@ void CMainFrame::CreateToolBar() {
     m_pToolBar = new QToolBar(this);
     m_pToolBar->setObjectName(QStringLiteral("toolbar128"));
     m_pToolBar->setMovable(false);
+    m_pToolBar->setContextMenuPolicy(Qt::PreventContextMenu);
     m_pToolBar->setFloatable(false);
     m_pToolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     m_pToolBar->setIconSize(QSize(IMAGE_SIZE, IMAGE_SIZE));
@@ -364,6 +365,16 @@ bool CMainFrame::event(QEvent* event) {
             break;
         }
         return true;
+    }
+    if (!m_bOuterSizeFitted && isVisible() &&
+        (event->type() == QEvent::Move || event->type() == QEvent::Resize)) {
+        // 360 x 480 is the outer size; once the window manager's frame is known, the inside
+        // gives way to it.
+        const QSize frame = frameGeometry().size() - size();
+        if (frame.width() > 0 || frame.height() > 0) {
+            m_bOuterSizeFitted = true;
+            resize(QSize(FRAME_WIDTH, FRAME_HEIGHT) - frame);
+        }
     }
     if (event->type() == QEvent::StatusTip) {
         const QString tip = static_cast<QStatusTipEvent*>(event)->tip();

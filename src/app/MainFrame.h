@@ -133,6 +133,7 @@ private:
     CKLTDoc* m_pDocument;
     CKLTView* m_pView = nullptr;
     CWindowTimers m_timers;
+    bool m_bOuterSizeFitted = false;
 
     QToolBar* m_pToolBar = nullptr;
     QLabel* m_pPane0 = nullptr;
@@ -154,7 +155,10 @@ public:
     int m_nState = STATE_STARTUP;
     std::thread m_readerThread;
     std::atomic<bool> m_bReaderRunning{false};
-    std::uint64_t m_nReaderGeneration = 0; // timer arms of older readers are dropped
+    // The generation the running reader tags its timer arms with
+    // (m_timers.SetTimer(id, period, generation)); StopReader starts a new one, so arms that a
+    // stopped reader posted late are dropped.
+    std::uint64_t m_nReaderGeneration = 0;
     unsigned m_nReaderTimerId = 0;
     unsigned m_nReaderPeriod = 0;
     bool m_bRearmOnData = false;
