@@ -17,7 +17,7 @@ int ToScrollRange(std::int64_t value) {
 } // namespace
 
 CKLTView::CKLTView(QWidget* parent) : QAbstractScrollArea(parent) {
-    setFrameShape(QFrame::NoFrame);
+    setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     // The view paints every pixel itself from its screen image; Qt must not clear it first.
     viewport()->setAutoFillBackground(false);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);

@@ -253,7 +253,8 @@ TEST(Translation, StandardButtonsReadInJapanese) {
     CKLTApp app;
     ASSERT_TRUE(app.InstallQtTranslation());
     EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes"), QStringLiteral("はい(&Y)"));
-    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("キャンセル"));
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"),
+              QStringLiteral("キャンセル"));
 }
 
 TEST(AboutBox, ShowsTheNameVersionAndNotice) {

@@ -44,7 +44,8 @@ protected:
         return image;
     }
 
-    static bool HasInk(const QImage& image, const QRect& area) {
+    static bool HasInk(const QImage& image, const QRect& wanted) {
+        const QRect area = wanted & image.rect();
         for (int y = area.top(); y <= area.bottom(); ++y) {
             for (int x = area.left(); x <= area.right(); ++x) {
                 if (qGray(image.pixel(x, y)) < 128) {
