@@ -96,4 +96,22 @@ TEST(SingleInstance, ComingForwardRestoresAMinimisedWindow) {
     EXPECT_TRUE(window.isVisible());
 }
 
+TEST(SingleInstance, ComingForwardPutsAnOpenModalBoxInFront) {
+    QWidget window;
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QMessageBox box(QMessageBox::Information, QStringLiteral("KLT"), QStringLiteral("..."),
+                    QMessageBox::Ok, &window);
+    box.setWindowModality(Qt::ApplicationModal); // like a box shown during a reception
+    box.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
+    QWidget otherProgram; // stands in for whatever the user was working in
+    otherProgram.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&otherProgram));
+    otherProgram.activateWindow();
+    ASSERT_TRUE(WaitUntil([&] { return QApplication::activeWindow() == &otherProgram; }));
+    CKLTApp::BringForward(&window);
+    EXPECT_TRUE(WaitUntil([&box] { return QApplication::activeWindow() == &box; }));
+}
+
 } // namespace
