@@ -1,6 +1,7 @@
 #pragma once
 
 #include "view/CellText.h"
+#include "view/PrintPage.h"
 #include "view/ViewGeometry.h"
 
 #include <QAbstractScrollArea>
@@ -19,7 +20,9 @@ class CKLTDoc;
 // draws the text cells over what is already on screen, so only ClearView's white fill (or
 // an erasing repaint) removes old text. The screen is kept in an image of the window's size
 // that every paint updates and then shows.
-class CKLTView : public QAbstractScrollArea {
+//
+// It also prints the history (the printing members come from CHistoryPrinter).
+class CKLTView : public QAbstractScrollArea, public CHistoryPrinter {
     Q_OBJECT
 public:
     explicit CKLTView(QWidget* parent = nullptr);
@@ -54,6 +57,15 @@ public:
     void OnFilePrint();
     void OnFilePrintPreview();
 
+    // The print loop's calls, in their order: OnPreparePrinting once (false: the user
+    // cancelled, nothing is printed), OnBeginPrinting, then for every page of the chosen range
+    // OnPrepareDC and OnPrint (the printing branch of drawing), last OnEndPrinting.
+    bool OnPreparePrinting(CPrintInfo* pInfo);
+    void OnBeginPrinting(QPainter* pDC, CPrintInfo* pInfo);
+    void OnPrepareDC(QPainter* pDC, CPrintInfo* pInfo);
+    void OnPrint(QPainter* pDC, CPrintInfo* pInfo);
+    void OnEndPrinting(QPainter* pDC, CPrintInfo* pInfo);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -63,6 +75,10 @@ protected:
     void OnDraw(QPainter& painter, const QRect& updateRect);
 
 private:
+    bool DoPreparePrinting(CPrintInfo* pInfo);
+    static void TakeChosenRange(const QPrinter& printer, CPrintInfo* pInfo);
+    bool RunPrintLoop(CPrintInfo* pInfo);
+
     void UpdateBars();
     void EnsureScreenSize();
     void OnScrollAction(QScrollBar* bar, int action, std::int64_t pageStep);

@@ -1,68 +1,113 @@
 #include "view/KLTView.h"
 
+#include "app/MessageBox.h"
 #include "document/KLTDoc.h"
+#include "view/PrintDialog.h"
 
 #include <QPainter>
-#include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 
-namespace {
+#include <algorithm>
 
-constexpr int COLUMNS = 3;
-constexpr int LINES_PER_COLUMN = 95;
+// The print loop: OnPreparePrinting once (the print dialog), OnBeginPrinting, then for each
+// page of the chosen range in ascending order OnPrepareDC and OnPrint, last OnEndPrinting.
+// Preview runs the same loop into the preview's printer, so every measure comes from the
+// printer and preview and paper agree.
 
-// Three columns of 95 lines a page, the page counter at the foot.
-void PrintHistory(const CKLTDoc& document, QPrinter& printer) {
-    QPainter painter(&printer);
-    const int width = painter.device()->width();
-    const int height = painter.device()->height();
-    const int rowHeight = std::max(2, height / (LINES_PER_COLUMN + 2));
-    const int cellWidth = std::max(1, rowHeight / 2);
-    const CCellTextPainter cells(CreateHistoryFont(rowHeight, cellWidth), cellWidth, rowHeight);
-    const std::size_t perPage = COLUMNS * LINES_PER_COLUMN;
-    const std::size_t lines = document.GetLineCount();
-    const std::size_t pages = std::max<std::size_t>(1, (lines + perPage - 1) / perPage);
-    for (std::size_t page = 0; page < pages; ++page) {
-        if (page > 0) {
-            printer.newPage();
-        }
-        for (std::size_t slot = 0; slot < perPage; ++slot) {
-            const std::size_t index = page * perPage + slot;
-            if (index >= lines) {
-                break;
-            }
-            const int column = static_cast<int>(slot / LINES_PER_COLUMN);
-            const int row = static_cast<int>(slot % LINES_PER_COLUMN);
-            cells.Draw(painter, column * width / COLUMNS, row * rowHeight, document.GetLine(index),
-                       false);
-        }
-        const QString counter =
-            QString::asprintf("%02d / %02d", static_cast<int>(page + 1), static_cast<int>(pages));
-        painter.drawText(QRect(0, height - rowHeight, width, rowHeight), Qt::AlignCenter, counter);
+bool CKLTView::OnPreparePrinting(CPrintInfo* pInfo) {
+    PreparePrinting(m_pDocument);
+    pInfo->SetMinPage(1);
+    // The count on the pages stays true; only the range the loop can reach is capped.
+    pInfo->SetMaxPage(LastPrintablePage(m_nPageCount));
+    return DoPreparePrinting(pInfo);
+}
+
+bool CKLTView::DoPreparePrinting(CPrintInfo* pInfo) {
+    if (pInfo->m_bPreview) {
+        return true;
+    }
+    QPrinter& printer = *pInfo->m_pPrinter;
+    if (!klt::RunPrintDialog(printer, pInfo->GetMinPage(), pInfo->GetMaxPage(), this)) {
+        return false;
+    }
+    TakeChosenRange(printer, pInfo);
+    return true;
+}
+
+void CKLTView::TakeChosenRange(const QPrinter& printer, CPrintInfo* pInfo) {
+    if (printer.fromPage() > 0 || printer.toPage() > 0) {
+        pInfo->m_nFromPage =
+            std::clamp(printer.fromPage(), pInfo->GetMinPage(), pInfo->GetMaxPage());
+        pInfo->m_nToPage = std::clamp(printer.toPage() > 0 ? printer.toPage() : pInfo->GetMaxPage(),
+                                      pInfo->m_nFromPage, pInfo->GetMaxPage());
     }
 }
 
-} // namespace
+void CKLTView::OnBeginPrinting(QPainter* /*pDC*/, CPrintInfo* /*pInfo*/) {}
+
+void CKLTView::OnEndPrinting(QPainter* /*pDC*/, CPrintInfo* /*pInfo*/) {}
+
+void CKLTView::OnPrepareDC(QPainter* /*pDC*/, CPrintInfo* pInfo) {
+    if (pInfo) {
+        PreparePage(pInfo->m_nCurPage, m_pDocument);
+    }
+}
+
+void CKLTView::OnPrint(QPainter* pDC, CPrintInfo* pInfo) {
+    DrawPage(*pDC, m_pDocument, PrinterMetricsOf(*pInfo->m_pPrinter));
+}
+
+bool CKLTView::RunPrintLoop(CPrintInfo* pInfo) {
+    QPainter painter;
+    if (!painter.begin(pInfo->m_pPrinter)) {
+        return false;
+    }
+    OnBeginPrinting(&painter, pInfo);
+    bool printed = true;
+    for (int page = pInfo->GetFromPage(); page <= pInfo->GetToPage(); ++page) {
+        if (page > pInfo->GetFromPage() && !pInfo->m_pPrinter->newPage()) {
+            printed = false;
+            break;
+        }
+        pInfo->m_nCurPage = page;
+        OnPrepareDC(&painter, pInfo);
+        OnPrint(&painter, pInfo);
+    }
+    OnEndPrinting(&painter, pInfo);
+    return painter.end() && printed;
+}
 
 void CKLTView::OnFilePrint() {
-    if (!m_pDocument) {
+    QPrinter printer(QPrinter::HighResolution);
+    CPrintInfo info;
+    info.m_pPrinter = &printer;
+    if (!OnPreparePrinting(&info)) {
         return;
     }
-    QPrinter printer(QPrinter::HighResolution);
-    QPrintDialog dialog(&printer, this);
-    if (dialog.exec() == QDialog::Accepted) {
-        PrintHistory(*m_pDocument, printer);
+    if (!RunPrintLoop(&info)) {
+        klt::AfxMessageBox(QStringLiteral("印刷できませんでした。プリンターまたは出力先の"
+                                          "ファイルを確かめてから、もう一度印刷してください。"),
+                           klt::MsgIcon::Exclamation);
     }
 }
 
 void CKLTView::OnFilePrintPreview() {
-    if (!m_pDocument) {
+    QPrinter printer(QPrinter::HighResolution);
+    CPrintInfo info;
+    info.m_pPrinter = &printer;
+    info.m_bPreview = true;
+    if (!OnPreparePrinting(&info)) {
         return;
     }
-    QPrinter printer(QPrinter::HighResolution);
     QPrintPreviewDialog preview(&printer, this);
-    connect(&preview, &QPrintPreviewDialog::paintRequested, this,
-            [this](QPrinter* target) { PrintHistory(*m_pDocument, *target); });
+    connect(&preview, &QPrintPreviewDialog::paintRequested, this, [this, &info](QPrinter* target) {
+        // The preview asks again after every change of paper or orientation, and once more
+        // for the printer when printed from the preview window.
+        CPrintInfo pass = info;
+        pass.m_pPrinter = target;
+        TakeChosenRange(*target, &pass);
+        RunPrintLoop(&pass);
+    });
     preview.exec();
 }

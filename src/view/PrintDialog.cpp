@@ -23,10 +23,8 @@ bool RunPrintDialog(QPrinter& printer, int minPage, int maxPage, QWidget* parent
     Record().append({minPage, maxPage});
     printer.setFromTo(0, 0);
     if (!QueuedAnswers().isEmpty()) {
+        // The choices are made in the dialog even when it is then cancelled.
         const PrintDialogAnswer answer = QueuedAnswers().dequeue();
-        if (!answer.accepted) {
-            return false;
-        }
         if (!answer.outputFileName.isEmpty()) {
             printer.setOutputFormat(QPrinter::PdfFormat);
             printer.setOutputFileName(answer.outputFileName);
@@ -35,7 +33,7 @@ bool RunPrintDialog(QPrinter& printer, int minPage, int maxPage, QWidget* parent
             printer.setPrintRange(QPrinter::PageRange);
             printer.setFromTo(answer.fromPage, answer.toPage);
         }
-        return true;
+        return answer.accepted;
     }
 
     QPrintDialog dialog(&printer, parent);
