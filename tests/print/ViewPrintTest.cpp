@@ -1,5 +1,6 @@
 // Printing through the history view: the print dialog's choices, the pages, and preview.
 
+#include "app/MessageBox.h"
 #include "document/KLTDoc.h"
 #include "view/KLTView.h"
 #include "view/PrintDialog.h"
@@ -141,6 +142,23 @@ TEST_F(ViewPrintTest, CancellingThePrintDialogPrintsNothing) {
 
     EXPECT_EQ(klt::PrintDialogSeam::Shown().size(), 1);
     EXPECT_FALSE(fs::exists(pdf));
+}
+
+TEST_F(ViewPrintTest, APrinterThatCannotStartIsReported) {
+    MakeHistory(10);
+    const fs::path pdf = m_dir / "no-such-folder" / "view.pdf";
+    klt::PrintDialogSeam::SetNextAnswer({true, 0, 0, QString::fromStdString(pdf.string())});
+    klt::MessageBoxSeam::Reset();
+    klt::MessageBoxSeam::SetNextAnswer(klt::IDOK);
+
+    m_view.OnFilePrint();
+
+    ASSERT_EQ(klt::MessageBoxSeam::Shown().size(), 1);
+    EXPECT_TRUE(
+        klt::MessageBoxSeam::Shown()[0].text.contains(QStringLiteral("印刷できませんでした")));
+    EXPECT_EQ(klt::MessageBoxSeam::Shown()[0].icon, klt::MsgIcon::Exclamation);
+    EXPECT_FALSE(klt::MessageBoxSeam::HasQueuedAnswers());
+    klt::MessageBoxSeam::Reset();
 }
 
 TEST_F(ViewPrintTest, PreviewShowsEveryPageWithoutAPrintDialog) {
