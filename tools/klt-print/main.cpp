@@ -3,7 +3,6 @@
 #include "document/KLTDoc.h"
 #include "view/PrintPage.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
