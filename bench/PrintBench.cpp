@@ -191,7 +191,7 @@ public:
                     history351.pdfMb);
         const double extraPages = history351.peakGrowthMb - history100.peakGrowthMb;
         const double extraPdf = history351.pdfMb - history100.pdfMb;
-        std::printf("251 more pages: peak memory +%.2f MB, PDF +%.2f MB\n", extraPages, extraPdf);
+        std::printf("251 more pages: peak memory %+.2f MB, PDF %+.2f MB\n", extraPages, extraPdf);
     }
 };
 
