@@ -63,7 +63,7 @@ TEST(ReceiveRing, ResetEmptiesIt) {
 // A writer that keeps what did not fit and a slow reader: every byte arrives once, in order.
 TEST(ReceiveRing, ConcurrentWriterAndReaderLoseAndReorderNothing) {
     CReceiveRing ring;
-    constexpr std::size_t TOTAL = 2'000'000;
+    constexpr std::size_t TOTAL = 600'000;
     std::vector<std::uint8_t> source(TOTAL);
     for (std::size_t i = 0; i < TOTAL; ++i) {
         source[i] = static_cast<std::uint8_t>((i * 7 + i / 251) & 0xFF);
