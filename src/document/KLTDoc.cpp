@@ -15,6 +15,8 @@
 namespace {
 
 constexpr std::size_t IO_BLOCK = 1 << 20;
+constexpr std::size_t READ_BLOCK = 64 << 10;
+constexpr std::size_t TEMP_STEM_MAX = 200;
 
 std::error_code LastError() {
     return {errno, std::generic_category()};
@@ -104,7 +106,7 @@ void CKLTDoc::AppendText(std::string_view text) {
     // stopped (always a character boundary), so a long unfinished line is not rescanned.
     const std::string_view pending(m_strPending);
     std::size_t lineStart = 0;
-    std::size_t pos = m_nPendingScanned;
+    std::size_t pos = std::min(m_nPendingScanned, pending.size());
     while (pos < pending.size()) {
         const auto byte = static_cast<unsigned char>(pending[pos]);
         if (byte == '\r') {
@@ -134,7 +136,8 @@ void CKLTDoc::AppendText(std::string_view text) {
 
 bool CKLTDoc::WriteTo(int fd, std::error_code& error) const {
     std::string block;
-    block.reserve(IO_BLOCK + 2);
+    // A small history needs no megabyte of buffer.
+    block.reserve(std::min(IO_BLOCK, m_arrLines.ByteSize() + 2 * m_arrLines.GetSize()) + 2);
     for (std::size_t i = 0; i < m_arrLines.GetSize(); ++i) {
         const std::string_view line = m_arrLines[i];
         if (line.size() >= IO_BLOCK) {
@@ -167,11 +170,20 @@ bool CKLTDoc::SaveToFile(const std::string& requestedPath, std::error_code& erro
         error = std::make_error_code(std::errc::is_a_directory);
         return false;
     }
+    // The rename would replace a write-protected file as easily as any other; refuse as
+    // writing into it would.
+    if (replacing && ::access(path.c_str(), W_OK) != 0) {
+        error = LastError();
+        return false;
+    }
 
-    std::string tempPath = directory + "/." + FileNameOf(path) + ".XXXXXX";
+    // The temporary name must fit in a directory entry even when the target's name nearly
+    // fills one.
+    const std::string tempStem = FileNameOf(path).substr(0, TEMP_STEM_MAX);
+    std::string tempPath = directory + "/." + tempStem + ".XXXXXX";
     std::vector<char> tempName(tempPath.begin(), tempPath.end());
     tempName.push_back('\0');
-    const int fd = ::mkstemp(tempName.data());
+    const int fd = ::mkostemp(tempName.data(), O_CLOEXEC);
     if (fd < 0) {
         error = LastError();
         return false;
@@ -212,7 +224,8 @@ bool CKLTDoc::SaveToFile(const std::string& requestedPath, std::error_code& erro
 }
 
 bool CKLTDoc::LoadFromFile(const std::string& path, std::error_code& error) {
-    ClearHistory();
+    // The history is only replaced once the file is open: a file that cannot be read at
+    // all must not cost the user the history on screen.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         error = LastError();
@@ -239,7 +252,7 @@ bool CKLTDoc::ReadFrom(int fd, std::error_code& error, std::size_t sizeHint) {
     }
     std::vector<char>& bytes = m_arrLines.m_bytes;
     std::vector<std::size_t>& ends = m_arrLines.m_ends;
-    std::vector<char> block(IO_BLOCK);
+    std::vector<char> block(READ_BLOCK);
     std::size_t lineStart = bytes.size();
 
     const auto endLine = [&] {

@@ -19,8 +19,9 @@ public:
     // Path name and title stay.
     void ClearHistory();
 
-    // Appends decoded text (Shift-JIS, CR LF line ends) and moves every line it completes
-    // into m_arrLines. Always marks the document modified, even for empty text.
+    // Appends decoded text (Shift-JIS, CR LF line ends, no zero bytes: see RemoveZeroBytes)
+    // and moves every line it completes into m_arrLines. Always marks the document
+    // modified, even for empty text.
     void AppendText(std::string_view text);
     void AppendText(const char* text) {
         AppendText(text ? std::string_view(text) : std::string_view());
@@ -32,12 +33,14 @@ public:
 
     // Saves atomically: the text goes to a temporary file beside the target, is flushed to
     // disk and then renamed over the target. On failure the old file is left untouched.
+    // A write-protected target is refused, not replaced.
     bool SaveToFile(const std::string& path, std::error_code& error) const;
 
     // Replaces the history with the lines of a file: a line ends at LF or CR LF, the last
     // line needs no line end, lines have no length limit. Zero bytes are dropped (files that
-    // KLT writes hold none). On failure the history is left empty. Does not touch the
-    // path name, title or modified flag.
+    // KLT writes hold none). A file that cannot be opened leaves the history as it was; a
+    // read that fails part-way leaves it empty. Does not touch the path name, title or
+    // modified flag.
     bool LoadFromFile(const std::string& path, std::error_code& error);
     bool ReadFrom(int fd, std::error_code& error, std::size_t sizeHint = 0);
 

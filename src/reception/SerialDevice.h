@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+// Line settings of a serial port. Flow control is always off and DTR and RTS are raised:
+// the link only listens, and the machine sends whenever its user asks it to.
+struct SerialLineSettings {
+    enum class Parity { None, Odd, Even };
+
+    unsigned baudRate;
+    int dataBits;
+    Parity parity;
+    int stopBits;
+};
+
+// One open serial port, as the platform provides it. Each operation is one step of opening,
+// reading or closing the port; the serial link decides their order and what a failure means.
+// A step that a kind of device cannot carry out, but whose effect does not apply to it
+// (modem lines on a pseudo-terminal), succeeds. Nothing here ever writes to the port.
+// Destroying the object releases the port.
+class CSerialDevice {
+public:
+    virtual ~CSerialDevice() = default;
+
+    // Clears a pending line-error condition so that reading can go on.
+    virtual bool ClearLineErrors() = 0;
+
+    // Asks for driver queues of these sizes.
+    virtual bool SetQueueSizes(std::size_t input, std::size_t output) = 0;
+
+    // Abandons pending reads and writes and discards everything queued in both directions.
+    virtual bool Purge() = 0;
+
+    // Makes every later read return at once with the bytes already received, possibly none.
+    virtual bool MakeReadsReturnAtOnce() = 0;
+
+    // Applies the line settings in raw 8-bit mode (no translation, no flow control, bytes with
+    // a parity error and zero bytes delivered as received) and raises DTR and RTS.
+    virtual bool ApplyLineSettings(const SerialLineSettings& settings) = 0;
+
+    // Stops any notification of port events.
+    virtual bool StopEventNotification() = 0;
+
+    // Delivers up to size received bytes without waiting. received is 0 when nothing has
+    // arrived, which is not a failure.
+    virtual bool Read(std::uint8_t* buffer, std::size_t size, std::size_t& received) = 0;
+
+    // Drops DTR.
+    virtual bool DropDtr() = 0;
+};
+
+// Opens the serial device at devicePath for reading and writing, for this process alone.
+// Null when it does not exist, cannot be opened, or is in use (also by this process).
+std::unique_ptr<CSerialDevice> OpenSerialDevice(const char* devicePath);
+
+// A port name becomes a device path by this prefix; a name that is already a path is used
+// as it stands.
+#ifdef _WIN32
+inline constexpr char SERIAL_DEVICE_PREFIX[] = "\\\\.\\";
+inline bool IsDevicePath(const char* name) {
+    return name[0] == '\\' && name[1] == '\\';
+}
+#else
+inline constexpr char SERIAL_DEVICE_PREFIX[] = "/dev/";
+inline bool IsDevicePath(const char* name) {
+    return name[0] == '/';
+}
+#endif

@@ -1,0 +1,127 @@
+// klt-decode: turns a raw print stream, captured from the machine with any serial logger,
+// into the history text file that KLT would save for it.
+#include "document/KLTDoc.h"
+#include "reception/ChunkText.h"
+#include "reception/ComAPI.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* USAGE = R"(Usage: klt-decode [INPUT [OUTPUT]]
+
+Decodes a machine's raw print stream (as captured from its serial line) into the
+operation history text file that KLT saves: Shift-JIS lines ending in CR LF.
+Text after the last line end is left out, as KLT leaves it out when saving.
+
+  INPUT    the captured stream; standard input when omitted or "-"
+  OUTPUT   the history file to write; standard output when omitted or "-".
+           The file is replaced only once the whole history has been written.
+  -h, --help  show this help
+
+Exit status: 0 done, 1 a file could not be read or written, 2 wrong usage.
+)";
+
+int Fail(const std::string& name, const std::error_code& error) {
+    std::fprintf(stderr, "klt-decode: %s: %s\n", name.c_str(), error.message().c_str());
+    return 1;
+}
+
+int Usage(const std::string& problem) {
+    std::fprintf(stderr, "klt-decode: %s\nTry 'klt-decode --help'.\n", problem.c_str());
+    return 2;
+}
+
+// Decodes the stream the way the reception does: reads of at most RX_BUFFER_SIZE bytes,
+// each decoded, stripped of its zero bytes and appended to the history.
+bool Decode(int fd, CKLTDoc& doc, std::error_code& error) {
+    CComAPI com;
+    std::vector<std::uint8_t> block(64 * CComAPI::RX_BUFFER_SIZE);
+    std::uint8_t decoded[CComAPI::DECODED_BUFFER_SIZE];
+    for (;;) {
+        const ssize_t got = ::read(fd, block.data(), block.size());
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            error = {errno, std::generic_category()};
+            return false;
+        }
+        if (got == 0) {
+            return true;
+        }
+        for (std::size_t pos = 0; pos < static_cast<std::size_t>(got);
+             pos += CComAPI::RX_BUFFER_SIZE) {
+            const std::size_t length =
+                std::min(CComAPI::RX_BUFFER_SIZE, static_cast<std::size_t>(got) - pos);
+            std::size_t size = com.DecodeBytes(block.data() + pos, length, decoded);
+            size = RemoveZeroBytes(decoded, size);
+            doc.AppendText(std::string_view(reinterpret_cast<const char*>(decoded), size));
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> files;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (!optionsEnded && (arg == "-h" || arg == "--help")) {
+            std::fputs(USAGE, stdout);
+            return 0;
+        }
+        if (!optionsEnded && arg == "--") {
+            optionsEnded = true;
+        } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
+            return Usage("unknown option '" + arg + "'");
+        } else {
+            files.push_back(arg);
+        }
+    }
+    if (files.size() > 2) {
+        return Usage("too many arguments");
+    }
+    const std::string input = files.size() > 0 ? files[0] : "-";
+    const std::string output = files.size() > 1 ? files[1] : "-";
+
+    CKLTDoc doc;
+    std::error_code error;
+    if (input == "-") {
+        if (!Decode(STDIN_FILENO, doc, error)) {
+            return Fail("standard input", error);
+        }
+    } else {
+        const int fd = ::open(input.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            return Fail(input, {errno, std::generic_category()});
+        }
+        const bool ok = Decode(fd, doc, error);
+        ::close(fd);
+        if (!ok) {
+            return Fail(input, error);
+        }
+    }
+
+    if (output == "-") {
+        if (!doc.WriteTo(STDOUT_FILENO, error)) {
+            return Fail("standard output", error);
+        }
+        return 0;
+    }
+    if (!doc.SaveToFile(output, error)) {
+        return Fail(output, error);
+    }
+    return 0;
+}
