@@ -13,11 +13,27 @@ constexpr unsigned IDS_RECEIVE_FINISHED = 105;
 constexpr unsigned IDS_INSTANCE_NAME = 106;
 constexpr unsigned IDS_NO_PORT_CHOSEN = 107;
 constexpr unsigned IDS_PORT_PERMISSION_DENIED = 108;
+constexpr unsigned IDS_NOT_A_FILE = 109;
+constexpr unsigned IDS_ABOUT_VERSION = 110;
+constexpr unsigned IDS_ABOUT_NOTICE = 111;
+constexpr unsigned IDS_ABOUT_TITLE = 112;
 constexpr unsigned IDR_MAINFRAME = 128; // the document template's string
 
 // The framework's strings.
 constexpr unsigned AFX_IDS_APP_TITLE = 57344;
 constexpr unsigned AFX_IDS_IDLEMESSAGE = 57345;
+constexpr unsigned AFX_IDS_OPENFILE = 0xF000;
+constexpr unsigned AFX_IDS_SAVEFILE = 0xF001;
+constexpr unsigned AFX_IDS_ALLFILTER = 0xF002;
+constexpr unsigned AFX_IDS_UNTITLED = 0xF003;
+constexpr unsigned AFX_IDP_INVALID_FILENAME = 0xF100;
+constexpr unsigned AFX_IDP_FAILED_TO_OPEN_DOC = 0xF101;
+constexpr unsigned AFX_IDP_FAILED_TO_SAVE_DOC = 0xF102;
+constexpr unsigned AFX_IDP_ASK_TO_SAVE = 0xF103; // %1: the document's file name or title
+constexpr unsigned AFX_IDP_FAILED_TO_CREATE_DOC = 0xF104;
+constexpr unsigned AFX_IDP_FILE_NOT_FOUND = 0xF1A2;     // %1: the file
+constexpr unsigned AFX_IDP_FILE_ACCESS_DENIED = 0xF1A5; // %1: the file
+constexpr unsigned AFX_IDP_FILE_DISKFULL = 0xF1AC;      // %1: the file
 
 // Command ids; the string with the same id is the command's prompt ("status text\ntooltip").
 constexpr unsigned ID_PORT_SETTINGS = 32771;
