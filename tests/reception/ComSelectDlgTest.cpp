@@ -1,7 +1,5 @@
-#include "QtTestApp.h"
-
-#include "app/MessageBox.h"
 #include "reception/ComSelectDlg.h"
+#include "app/MessageBox.h"
 #include "reception/PortEnumeration.h"
 #include "reception/VirtualPortRegistry.h"
 #include "res/Strings.h"
@@ -35,7 +33,6 @@ const std::vector<EnumeratedPort> kTwoPorts = {
 class ComSelectDlgTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        TestApp();
         klt::MessageBoxSeam::Reset();
         std::memset(m_szPortName, 0, sizeof m_szPortName);
     }

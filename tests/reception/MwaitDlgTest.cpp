@@ -1,5 +1,3 @@
-#include "QtTestApp.h"
-
 #include "reception/MwaitDlg.h"
 
 #include <QLabel>
@@ -22,7 +20,6 @@ int RunWaitDialog(CMwaitDlg& dlg, const std::function<void()>& action) {
 } // namespace
 
 TEST(MwaitDlg, ShowsThePromptAndEndsWithTheValueGiven) {
-    TestApp();
     CMwaitDlg dlg;
     EXPECT_EQ(dlg.windowTitle(), "KLT");
     EXPECT_EQ(dlg.Prompt()->text(),
@@ -34,7 +31,6 @@ TEST(MwaitDlg, ShowsThePromptAndEndsWithTheValueGiven) {
 }
 
 TEST(MwaitDlg, UserEndsItOnlyAsCancelled) {
-    TestApp();
     CMwaitDlg dlg;
     const std::pair<const char*, std::function<void()>> ways[] = {
         {"cancel button", [&] { QTest::mouseClick(dlg.CancelButton(), Qt::LeftButton); }},
