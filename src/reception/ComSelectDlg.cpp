@@ -10,7 +10,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include <cstdio>
+#include <cstring>
 
 namespace {
 // The name is copied under this limit, terminator included, into the 260-byte buffer.
@@ -98,6 +98,9 @@ void CComSelectDlg::OnBnClickedOk() {
     }
     const int record = chosen->data(Qt::UserRole).toInt();
     // The table's bytes, not the list's text, so the name stays exactly as enumerated.
-    std::snprintf(m_pszPortName, PORT_NAME_COPY_LIMIT, "%s", m_aPorts[record].szPortName);
+    const char* name = m_aPorts[record].szPortName;
+    const std::size_t length = strnlen(name, PORT_NAME_COPY_LIMIT - 1);
+    std::memcpy(m_pszPortName, name, length);
+    m_pszPortName[length] = '\0';
     CDialog::OnOK();
 }
