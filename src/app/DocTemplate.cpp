@@ -119,7 +119,9 @@ CKLTDoc* CMySingleDocTemplate::OpenDocumentFile(const std::string* pathName) {
             if (!document.IsModified()) {
                 document.SetModifiedFlag(wasModified);
             } else {
+                // The old history is damaged: start again untitled rather than show half.
                 document.OnNewDocument();
+                m_pFrame->OnUpdateFrameTitle();
             }
             // A read that failed part-way has emptied the document; show what it holds.
             if (CKLTView* view = m_pFrame->GetActiveView()) {

@@ -249,6 +249,22 @@ TEST_F(DocumentFlowsTest, FilesThatCannotBeReadAreRefusedAtOnce) {
     }
 }
 
+TEST_F(DocumentFlowsTest, AReadThatFailsPartWayEmptiesTheHistoryAndSaysSo) {
+    // A regular file whose read fails: this process's memory from address 0 gives EIO.
+    const QString failing = QStringLiteral("/proc/self/mem");
+    Receive("received\r\n");
+    MessageBoxSeam::SetNextAnswer(klt::IDNO);
+    MessageBoxSeam::SetNextAnswer(klt::IDOK);
+    EXPECT_EQ(m_app.OpenDocumentFile(failing), nullptr);
+    ASSERT_EQ(MessageBoxSeam::Shown().size(), 2);
+    EXPECT_EQ(MessageBoxSeam::Shown()[1].text, Text(res::AFX_IDP_FAILED_TO_OPEN_DOC));
+    EXPECT_EQ(MessageBoxSeam::Shown()[1].icon, klt::MsgIcon::Exclamation);
+    EXPECT_EQ(m_doc->GetLineCount(), 0u);
+    EXPECT_TRUE(m_doc->IsModified()) << "as it was after the question";
+    EXPECT_EQ(m_doc->GetTitle(), "無題");
+    EXPECT_EQ(m_frame->windowTitle(), QStringLiteral("無題 - KLT"));
+}
+
 TEST_F(DocumentFlowsTest, AnUnreadableFileIsReportedAsAccessDenied) {
     if (::geteuid() == 0) {
         GTEST_SKIP() << "file permissions do not bind root";
