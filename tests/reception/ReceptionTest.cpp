@@ -153,6 +153,8 @@ TEST_F(ReceptionTest, AChunkThatWouldPassTheLimitIsDroppedAndALaterOneFits) {
     const std::string first(500, 'a');
     const std::string withMarker = "bbbbbbbb****bbbbbbbb"; // 20 bytes
     bool stillWaiting = false;
+    // Opened before the app takes the port, which then refuses further opens.
+    const int observer = m_line.OpenObserver();
     CTestSteps steps;
     steps.When([&] { return PortOpenAndWaiting(); }, [&] { m_line.Write(first); });
     steps.When([&] { return MarkerText().size() == 500; }, [&] { m_line.Write(withMarker); });
@@ -160,7 +162,7 @@ TEST_F(ReceptionTest, AChunkThatWouldPassTheLimitIsDroppedAndALaterOneFits) {
     steps.When(
         [&] {
             int waiting = 1;
-            return ::ioctl(m_line.OpenObserver(), FIONREAD, &waiting) == 0 && waiting == 0 &&
+            return ::ioctl(observer, FIONREAD, &waiting) == 0 && waiting == 0 &&
                    Frame().m_ring.IsEmpty();
         },
         [&] { QTimer::singleShot(300, [&] { m_line.Write("ccccc"); }); });
