@@ -271,12 +271,28 @@ TEST_F(ReceptionTest, APortThisUserMayNotOpenGetsThePermissionMessage) {
 
 TEST_F(ReceptionTest, AReaderThatCannotStartShowsMessage103AndClosesThePort) {
     ChoosePort(m_line.PortName());
+    // The first reader, for the marker.
     reception_testing::FailNextReaderStart();
     StartReception();
     ASSERT_TRUE(WaitForReady());
     EXPECT_EQ(ShownTexts(), std::vector<QString>{Text(res::IDS_PORT_OPEN_FAILED)});
     EXPECT_FALSE(Frame().m_com.IsOpen());
     EXPECT_FALSE(WaitDialogUp());
+
+    // The second reader, once the marker is in: what came so far stays.
+    klt::MessageBoxSeam::Reset();
+    CTestSteps steps;
+    steps.When([&] { return PortOpenAndWaiting(); },
+               [&] {
+                   reception_testing::FailNextReaderStart();
+                   m_line.Write("****\r");
+               });
+    StartReception();
+    ASSERT_TRUE(WaitFor([&] { return steps.AllDone(); }));
+    ASSERT_TRUE(WaitForReady());
+    EXPECT_EQ(ShownTexts(), std::vector<QString>{Text(res::IDS_PORT_OPEN_FAILED)});
+    EXPECT_FALSE(Frame().m_com.IsOpen());
+    EXPECT_EQ(DocLines(), Lines{"****"});
 }
 
 TEST_F(ReceptionTest, StopWhileReceivingKeepsTheTextAndClosesThePort) {
