@@ -19,6 +19,7 @@
 #include <iterator>
 #include <thread>
 
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -105,6 +106,43 @@ private:
     pid_t m_pid = -1;
     int m_out = -1;
 };
+
+// Runs the current test again in a child process under the unprivileged user nobody and
+// returns its exit status, or EXIT_NOT_RUN when it could not be started.
+constexpr int EXIT_NOT_RUN = 125;
+
+int RunThisTestAsNobody() {
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string filter =
+        std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
+    char self[4096] = {};
+    if (::readlink("/proc/self/exe", self, sizeof self - 1) <= 0) {
+        return EXIT_NOT_RUN;
+    }
+    // Everything the child needs is made before the fork: it only switches user and execs.
+    std::vector<std::string> environment = {"HOME=/tmp", "LANG=C.UTF-8",
+                                            "QT_QPA_PLATFORM=offscreen"};
+    std::vector<char*> envp;
+    for (std::string& entry : environment) {
+        envp.push_back(entry.data());
+    }
+    envp.push_back(nullptr);
+    char* argv[] = {self, const_cast<char*>(filter.c_str()), nullptr};
+    const uid_t nobody = 65534;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0) {
+            ::_exit(EXIT_NOT_RUN);
+        }
+        ::execve(self, argv, envp.data());
+        ::_exit(EXIT_NOT_RUN);
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
 
 class ReceptionTest : public ReceptionFixture {
 protected:
@@ -260,7 +298,13 @@ TEST_F(ReceptionTest, APortThatCannotBeOpenedShowsMessage103AndLeavesAnEmptyDocu
 
 TEST_F(ReceptionTest, APortThisUserMayNotOpenGetsThePermissionMessage) {
     if (::geteuid() == 0) {
-        GTEST_SKIP() << "root may open any device";
+        // Root may open any device: this test runs again as an unprivileged user.
+        const int status = RunThisTestAsNobody();
+        if (status == EXIT_NOT_RUN) {
+            GTEST_SKIP() << "cannot run as an unprivileged user here";
+        }
+        EXPECT_EQ(status, 0) << "the unprivileged run failed";
+        return;
     }
     ASSERT_EQ(::chmod(m_line.SlavePath().c_str(), 0), 0);
     ChoosePort(m_line.PortName());
