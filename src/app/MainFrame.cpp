@@ -390,8 +390,9 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    // The reader goes before anything it touches.
+    // The reader goes before anything it touches, and the port is closed properly.
     StopReader();
+    m_com.ClosePort();
     for (unsigned id = TIMER_STARTUP; id <= TIMER_VIEW_REFRESH; ++id) {
         KillTimer(id);
     }
@@ -475,17 +476,10 @@ void CMainFrame::OnTimer(unsigned nIDEvent) {
 }
 
 long CMainFrame::OnRxData(std::uintptr_t, std::intptr_t) {
-    char text[RING_SIZE] = {};
-    {
-        const std::lock_guard<std::mutex> lock(m_cs);
-        int length = 0;
-        while (m_nRingRead != m_nRingWrite) {
-            text[length++] = static_cast<char>(m_ring[m_nRingRead]);
-            m_nRingRead = (m_nRingRead + 1) & RING_MASK;
-        }
-    }
+    std::uint8_t text[CReceiveRing::RING_SIZE];
+    m_ring.Drain(text); // everything waiting, with a terminator
     const auto onData = CurrentState().onData;
-    (this->*onData)(text);
+    (this->*onData)(reinterpret_cast<const char*>(text));
     return 0;
 }
 
@@ -510,6 +504,7 @@ void CMainFrame::OnTimerStartup(unsigned id) {
 
 void CMainFrame::EnterReady() {
     StopReader();
+    m_com.ClosePort();
     m_flags |= FLAG_VISIBLE | FLAG_ENABLED;
     ApplyFlags();
     m_pView->Invalidate(false);

@@ -3,10 +3,12 @@
 #include "app/WindowTimers.h"
 #include "reception/ComAPI.h"
 #include "reception/MwaitDlg.h"
+#include "reception/ReceiveRing.h"
 
 #include <QMainWindow>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -40,9 +42,6 @@ public:
     static constexpr unsigned TIMER_MARKER_TIMEOUT = 3; // 30000 ms, armed by the reader
     static constexpr unsigned TIMER_RX_SILENCE = 4;     // 1000 ms, armed by the reader
     static constexpr unsigned TIMER_VIEW_REFRESH = 5;   // 100 ms
-
-    static constexpr int RING_SIZE = 2048;
-    static constexpr int RING_MASK = RING_SIZE - 1;
 
     CMainFrame(CMySingleDocTemplate& docTemplate, CKLTDoc& document);
     ~CMainFrame() override;
@@ -82,7 +81,7 @@ public:
     bool OnUpdateReadyCommand() const;
     bool OnUpdateReceiveStop() const;
     void ChangeState(int nState);
-    void StartReader();
+    bool StartReader(); // false when no thread could be started
     void StopReader();
 
 protected:
@@ -146,9 +145,7 @@ public:
     bool m_bShownOnce = false;
     char m_szPortName[260] = {};
     CComAPI m_com;
-    unsigned char m_ring[RING_SIZE] = {};
-    int m_nRingRead = 0;  // changed by the UI thread only
-    int m_nRingWrite = 0; // changed by the reader only (and reset before a reader starts)
+    CReceiveRing m_ring; // its lock guards its bytes and both of its indices
     char m_szMarkerText[4096] = {};
     CMwaitDlg m_waitDlg;
     unsigned m_flags = 0;
@@ -162,5 +159,11 @@ public:
     unsigned m_nReaderTimerId = 0;
     unsigned m_nReaderPeriod = 0;
     bool m_bRearmOnData = false;
-    std::mutex m_cs; // guards m_ring, m_nRingRead and m_nRingWrite
+    std::mutex m_readerWakeLock; // with m_readerWake, ends the reader's poll pause at once
+    std::condition_variable m_readerWake;
+    // Decoded bytes that did not fit into the ring yet: the reader's own while it runs, and
+    // handed on to the next reader of the same reception.
+    std::uint8_t m_pending[CComAPI::DECODED_BUFFER_SIZE] = {};
+    std::size_t m_nPendingLength = 0;
+    std::size_t m_nPendingOffset = 0;
 };

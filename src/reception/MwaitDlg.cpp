@@ -1,24 +1,30 @@
 #include "reception/MwaitDlg.h"
 
-#include <QDialogButtonBox>
+#include "res/Strings.h"
+
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
-CMwaitDlg::CMwaitDlg() : CDialog(nullptr) {
-    setWindowTitle(QStringLiteral("KLT"));
-    setModal(true);
+CMwaitDlg::CMwaitDlg(QWidget* parent) : CDialog(parent) {
+    setWindowTitle(QString::fromUtf8(res::LoadString(res::AFX_IDS_APP_TITLE)));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+
+    m_pPrompt = new QLabel(
+        QString::fromUtf8("「M」ボタンを押して下さい。\n(30秒でタイムアウトします。)"), this);
+    m_pPrompt->setAlignment(Qt::AlignCenter);
+    m_pCancel = new QPushButton(QString::fromUtf8("キャンセル"), this);
+    m_pCancel->setDefault(true);
+    connect(m_pCancel, &QPushButton::clicked, this, [this] { OnCancel(); });
+
     auto* layout = new QVBoxLayout(this);
-    auto* prompt = new QLabel(
-        QStringLiteral("「M」ボタンを押して下さい。\n(30秒でタイムアウトします。)"), this);
-    prompt->setAlignment(Qt::AlignCenter);
-    layout->addWidget(prompt);
-    auto* cancel = new QPushButton(QStringLiteral("キャンセル"), this);
-    connect(cancel, &QPushButton::clicked, this, [this] { OnCancel(); });
-    layout->addWidget(cancel, 0, Qt::AlignHCenter);
+    layout->addWidget(m_pPrompt);
+    layout->addWidget(m_pCancel, 0, Qt::AlignHCenter);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 bool CMwaitDlg::OnInitDialog() {
-    return CDialog::OnInitDialog();
+    CDialog::OnInitDialog();
+    return true;
 }

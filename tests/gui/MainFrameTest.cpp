@@ -205,17 +205,12 @@ TEST_F(MainFrameTest, DroppedFilesOpenOnlyWhileCommandsAreEnabled) {
 TEST_F(MainFrameTest, DataPostedInReadyIsDrainedAndDropped) {
     WaitReady();
     std::thread reader([this] {
-        {
-            const std::lock_guard<std::mutex> lock(m_frame->m_cs);
-            for (char c : std::string("late chunk\r\n")) {
-                m_frame->m_ring[m_frame->m_nRingWrite] = static_cast<unsigned char>(c);
-                m_frame->m_nRingWrite = (m_frame->m_nRingWrite + 1) & CMainFrame::RING_MASK;
-            }
-        }
+        const std::string late = "late chunk\r\n";
+        m_frame->m_ring.Put(reinterpret_cast<const std::uint8_t*>(late.data()), late.size());
         m_frame->PostMessage(klt::WM_RXDATA);
     });
     reader.join();
-    ASSERT_TRUE(WaitUntil([this] { return m_frame->m_nRingRead == m_frame->m_nRingWrite; }));
+    ASSERT_TRUE(WaitUntil([this] { return m_frame->m_ring.IsEmpty(); }));
     EXPECT_EQ(m_frame->GetActiveDocument()->GetLineCount(), 0u);
     EXPECT_FALSE(m_frame->GetActiveDocument()->IsModified());
 }
