@@ -14,8 +14,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <thread>
 
@@ -122,6 +124,12 @@ int RunThisTestAsNobody() {
     // Everything the child needs is made before the fork: it only switches user and execs.
     std::vector<std::string> environment = {"HOME=/tmp", "LANG=C.UTF-8",
                                             "QT_QPA_PLATFORM=offscreen"};
+    // A sanitizer build's child must run under the same sanitizer settings as this run.
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"}) {
+        if (const char* value = std::getenv(name)) {
+            environment.push_back(std::string(name) + "=" + value);
+        }
+    }
     std::vector<char*> envp;
     for (std::string& entry : environment) {
         envp.push_back(entry.data());
