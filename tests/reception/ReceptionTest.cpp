@@ -24,6 +24,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -63,6 +64,8 @@ public:
         }
         m_pid = ::fork();
         if (m_pid == 0) {
+            // Ends with the test even when the test dies before it can stop the simulator.
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
             ::dup2(out[1], STDOUT_FILENO);
             ::close(out[0]);
             ::close(out[1]);

@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
@@ -44,6 +45,8 @@ public:
         }
         m_pid = ::fork();
         if (m_pid == 0) {
+            // Ends with the test even when the test dies before it can stop the simulator.
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
             ::dup2(out[1], STDOUT_FILENO);
             if (captureErrors) {
                 ::dup2(err[1], STDERR_FILENO);
