@@ -1,4 +1,5 @@
 #include "ReceptionHarness.h"
+#include "common/SimulatorProcess.h"
 
 #include "app/PostedMessage.h"
 #include "reception/ComAPI.h"
@@ -24,7 +25,6 @@
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -52,65 +52,6 @@ Lines FileLines(const std::string& text) {
     }
     return lines;
 }
-
-// klt-sim as a child process (fork and exec: the sanitizers follow a plain fork), with its
-// first line of output, the port it plays into.
-class Simulator {
-public:
-    explicit Simulator(std::vector<std::string> arguments) {
-        int out[2];
-        if (::pipe(out) != 0) {
-            return;
-        }
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            // Ends with the test even when the test dies before it can stop the simulator.
-            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-            ::dup2(out[1], STDOUT_FILENO);
-            ::close(out[0]);
-            ::close(out[1]);
-            std::vector<char*> argv{const_cast<char*>(KLT_SIM_PATH)};
-            for (std::string& argument : arguments) {
-                argv.push_back(argument.data());
-            }
-            argv.push_back(nullptr);
-            ::execv(KLT_SIM_PATH, argv.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        m_out = out[0];
-    }
-    ~Simulator() {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGTERM);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-        if (m_out >= 0) {
-            ::close(m_out);
-        }
-    }
-    std::string PortName() {
-        std::string line;
-        for (;;) {
-            pollfd entry{m_out, POLLIN, 0};
-            if (::poll(&entry, 1, 10000) <= 0) {
-                return {};
-            }
-            char c;
-            if (::read(m_out, &c, 1) != 1) {
-                return {};
-            }
-            if (c == '\n') {
-                return line;
-            }
-            line += c;
-        }
-    }
-
-private:
-    pid_t m_pid = -1;
-    int m_out = -1;
-};
 
 // Runs the current test again in a child process under the unprivileged user nobody and
 // returns its exit status, or EXIT_NOT_RUN when it could not be started.
@@ -462,7 +403,7 @@ TEST_F(ReceptionTest, AWholeReceptionFromTheSimulatorMatchesTheDecodedHistory) {
     for (const Sample& sample : samples) {
         std::vector<std::string> arguments(sample.options.begin(), sample.options.end());
         arguments.insert(arguments.end(), {"--delay", "0.2", SamplePath(sample.stream)});
-        Simulator simulator(arguments);
+        simulator_process::Simulator simulator(arguments);
         const QString port = QString::fromStdString(simulator.PortName());
         ASSERT_FALSE(port.isEmpty());
 
