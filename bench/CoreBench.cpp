@@ -4,9 +4,9 @@
 //   peak memory of that load         vs the file size                 (goal <= 2x)
 //   saving that history              vs writing the same bytes        (time, goal <= 2x)
 // Both sides of the save comparison flush to disk, since the save does.
-#include "document/KLTDoc.h"
-#include "reception/ChunkText.h"
-#include "reception/ComAPI.h"
+#include "core/document/KLTDoc.h"
+#include "core/reception/ChunkText.h"
+#include "core/reception/ComAPI.h"
 
 #include <benchmark/benchmark.h>
 

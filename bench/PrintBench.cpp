@@ -1,8 +1,8 @@
 // Printing a long history to PDF: time per 100 pages, and peak memory against the PDF's size.
 // Baseline, in the same run: a PDF of as many empty pages, written by the same printer.
 
-#include "document/KLTDoc.h"
-#include "view/PrintPage.h"
+#include "core/document/KLTDoc.h"
+#include "gui/print/PrintPage.h"
 
 #include <QGuiApplication>
 #include <QPageSize>

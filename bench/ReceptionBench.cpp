@@ -5,12 +5,12 @@
 //     repaint, with no document, view or state machine
 //   CPU time idle in READY for 10 s vs an empty window's event loop for 10 s (goal ~ 0)
 //   CPU time while receiving at the line's speed (200 bytes/s) vs the same floor design
-#include "app/DocTemplate.h"
-#include "app/MainFrame.h"
-#include "app/MessageBox.h"
-#include "document/KLTDoc.h"
-#include "res/Strings.h"
-#include "view/KLTView.h"
+#include "core/document/KLTDoc.h"
+#include "core/res/Strings.h"
+#include "gui/app/DocTemplate.h"
+#include "gui/app/MainFrame.h"
+#include "gui/framework/MessageBox.h"
+#include "gui/view/KLTView.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
 // Repaint cost of the history view for a 2-million-line history against a 30-line one,
 // on Qt's offscreen platform. The view draws only the lines in the area being painted, so
 // the ratio should stay near 1 wherever the window is scrolled to.
-#include "document/KLTDoc.h"
-#include "view/KLTView.h"
+#include "core/document/KLTDoc.h"
+#include "gui/view/KLTView.h"
 
 #include <QApplication>
 #include <QCoreApplication>

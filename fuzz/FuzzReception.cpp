@@ -1,10 +1,10 @@
 // Fuzzes the reception's whole path: raw stream -> decoder (in reads of a size the input
 // chooses) -> zero-byte removal -> AppendText -> save -> load. The first input byte picks
 // the read size; the rest is the stream.
-#include "document/KLTDoc.h"
-#include "reception/ChunkText.h"
-#include "reception/ComAPI.h"
-#include "reception/Cp932.h"
+#include "core/document/KLTDoc.h"
+#include "core/reception/ChunkText.h"
+#include "core/reception/ComAPI.h"
+#include "core/text/Cp932.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "reception/Cp932.h"
+#include "core/text/Cp932.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "reception/ComAPI.h"
+#include "core/reception/ComAPI.h"
 
 #include <gtest/gtest.h>
 

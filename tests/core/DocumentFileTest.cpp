@@ -1,6 +1,6 @@
-#include "document/KLTDoc.h"
+#include "core/document/KLTDoc.h"
 
-#include "TempFolder.h"
+#include "common/TempFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "document/KLTDoc.h"
+#include "core/document/KLTDoc.h"
 
 #include <gtest/gtest.h>
 

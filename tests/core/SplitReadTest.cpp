@@ -1,9 +1,9 @@
 // The same stream cut into reads anywhere must give the same text and the same history:
 // the decoder keeps its state between reads and the document completes lines across chunks.
-#include "document/KLTDoc.h"
-#include "reception/ChunkText.h"
-#include "reception/ComAPI.h"
-#include "reception/Cp932.h"
+#include "core/document/KLTDoc.h"
+#include "core/reception/ChunkText.h"
+#include "core/reception/ComAPI.h"
+#include "core/text/Cp932.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "reception/ChunkText.h"
-#include "reception/Cp932.h"
+#include "core/reception/ChunkText.h"
+#include "core/text/Cp932.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
 #include "GuiTestSupport.h"
 
-#include "app/DocTemplate.h"
-#include "app/FileDialog.h"
-#include "app/KLTApp.h"
-#include "app/MainFrame.h"
-#include "app/MessageBox.h"
-#include "document/KLTDoc.h"
-#include "res/Strings.h"
+#include "core/document/KLTDoc.h"
+#include "core/res/Strings.h"
+#include "gui/app/DocTemplate.h"
+#include "gui/app/KLTApp.h"
+#include "gui/app/MainFrame.h"
+#include "gui/framework/FileDialog.h"
+#include "gui/framework/MessageBox.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,13 +1,13 @@
 #include "GuiTestSupport.h"
 
-#include "app/AboutDlg.h"
-#include "app/KLTApp.h"
-#include "app/MainFrame.h"
-#include "app/MessageBox.h"
-#include "app/PostedMessage.h"
-#include "document/KLTDoc.h"
-#include "res/Strings.h"
-#include "view/KLTView.h"
+#include "core/document/KLTDoc.h"
+#include "core/res/Strings.h"
+#include "gui/app/AboutDlg.h"
+#include "gui/app/KLTApp.h"
+#include "gui/app/MainFrame.h"
+#include "gui/framework/MessageBox.h"
+#include "gui/framework/PostedMessage.h"
+#include "gui/view/KLTView.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>

@@ -1,7 +1,7 @@
 #include "GuiTestSupport.h"
 
-#include "app/KLTApp.h"
-#include "app/SingleInstance.h"
+#include "gui/app/KLTApp.h"
+#include "gui/app/SingleInstance.h"
 
 #include <QFile>
 #include <QMessageBox>

@@ -1,8 +1,8 @@
 #include "GuiTestSupport.h"
 
-#include "document/KLTDoc.h"
-#include "view/CellText.h"
-#include "view/KLTView.h"
+#include "core/document/KLTDoc.h"
+#include "gui/print/CellText.h"
+#include "gui/view/KLTView.h"
 
 #include <QPainter>
 #include <QScrollBar>

@@ -1,20 +1,17 @@
 // klt-decode: turns a raw print stream, captured from the machine with any serial logger,
 // into the history text file that KLT would save for it.
-#include "document/KLTDoc.h"
-#include "reception/ChunkText.h"
-#include "reception/ComAPI.h"
+#include "core/document/KLTDoc.h"
+#include "core/io/FileIO.h"
+#include "core/reception/ChunkText.h"
+#include "core/reception/ComAPI.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <vector>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -44,26 +41,20 @@ int Usage(const std::string& problem) {
 
 // Decodes the stream the way the reception does: reads of at most RX_BUFFER_SIZE bytes,
 // each decoded, stripped of its zero bytes and appended to the history.
-bool Decode(int fd, CKLTDoc& doc, std::error_code& error) {
+bool Decode(kltio::CByteReader& in, CKLTDoc& doc, std::error_code& error) {
     CComAPI com;
     std::vector<std::uint8_t> block(64 * CComAPI::RX_BUFFER_SIZE);
     std::uint8_t decoded[CComAPI::DECODED_BUFFER_SIZE];
     for (;;) {
-        const ssize_t got = ::read(fd, block.data(), block.size());
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            error = {errno, std::generic_category()};
+        std::size_t got = 0;
+        if (!in.Read(reinterpret_cast<char*>(block.data()), block.size(), got, error)) {
             return false;
         }
         if (got == 0) {
             return true;
         }
-        for (std::size_t pos = 0; pos < static_cast<std::size_t>(got);
-             pos += CComAPI::RX_BUFFER_SIZE) {
-            const std::size_t length =
-                std::min(CComAPI::RX_BUFFER_SIZE, static_cast<std::size_t>(got) - pos);
+        for (std::size_t pos = 0; pos < got; pos += CComAPI::RX_BUFFER_SIZE) {
+            const std::size_t length = std::min(CComAPI::RX_BUFFER_SIZE, got - pos);
             std::size_t size = com.DecodeBytes(block.data() + pos, length, decoded);
             size = RemoveZeroBytes(decoded, size);
             doc.AppendText(std::string_view(reinterpret_cast<const char*>(decoded), size));
@@ -98,24 +89,20 @@ int main(int argc, char** argv) {
 
     CKLTDoc doc;
     std::error_code error;
-    if (input == "-") {
-        if (!Decode(STDIN_FILENO, doc, error)) {
-            return Fail("standard input", error);
-        }
-    } else {
-        const int fd = ::open(input.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            return Fail(input, {errno, std::generic_category()});
-        }
-        const bool ok = Decode(fd, doc, error);
-        ::close(fd);
-        if (!ok) {
-            return Fail(input, error);
-        }
+    bool notAFile = false;
+    const std::unique_ptr<kltio::CByteReader> in =
+        input == "-" ? kltio::StandardInput()
+                     : kltio::OpenForReading(input, false, notAFile, error);
+    const std::string inputName = input == "-" ? "standard input" : input;
+    if (!in) {
+        return Fail(inputName, error);
+    }
+    if (!Decode(*in, doc, error)) {
+        return Fail(inputName, error);
     }
 
     if (output == "-") {
-        if (!doc.WriteTo(STDOUT_FILENO, error)) {
+        if (!doc.WriteTo(*kltio::StandardOutput(), error)) {
             return Fail("standard output", error);
         }
         return 0;

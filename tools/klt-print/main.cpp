@@ -1,7 +1,8 @@
 // klt-print: prints a history text file with the app's page layout, to a PDF or a printer.
 
-#include "document/KLTDoc.h"
-#include "view/PrintPage.h"
+#include "core/document/KLTDoc.h"
+#include "core/io/FileIO.h"
+#include "gui/print/PrintPage.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -274,7 +275,7 @@ int main(int argc, char** argv) {
     // Read the history first: a bad input file must not cost a platform start.
     CKLTDoc doc;
     std::error_code error;
-    const bool loaded = options.input == "-" ? doc.ReadFrom(STDIN_FILENO, error)
+    const bool loaded = options.input == "-" ? doc.ReadFrom(*kltio::StandardInput(), error)
                                              : doc.LoadFromFile(options.input, error);
     if (!loaded) {
         return Fail("cannot read " + options.input + ": " + error.message());

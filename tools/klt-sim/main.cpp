@@ -1,8 +1,8 @@
 // klt-sim: plays a recorded print stream into a serial line, as the machine would send it
 // after its user pressed "M". See Usage() for what it does and its options.
-#include "reception/ComAPI.h"
-#include "reception/PosixSerialDevice.h"
-#include "reception/VirtualPortRegistry.h"
+#include "core/reception/ComAPI.h"
+#include "platform/posix/PosixSerialDevice.h"
+#include "platform/posix/VirtualPortRegistry.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <system_error>
+
+// Files as the core sees them: byte sources and sinks. The platform layer implements the
+// functions declared here; nothing in the core opens a file by itself.
+namespace kltio {
+
+// A source of bytes: a file, a device, a pipe or standard input.
+class CByteReader {
+public:
+    virtual ~CByteReader() = default;
+    // Reads up to size bytes into buffer; received is 0 at the end of the input. Retries on
+    // interruption; false with error set when the read failed.
+    virtual bool Read(char* buffer, std::size_t size, std::size_t& received,
+                      std::error_code& error) = 0;
+    // The size of a regular file when it was opened, 0 when unknown.
+    virtual std::uint64_t SizeHint() const { return 0; }
+};
+
+// A sink of bytes.
+class CByteWriter {
+public:
+    virtual ~CByteWriter() = default;
+    // Writes all size bytes or fails with error set.
+    virtual bool Write(const char* data, std::size_t size, std::error_code& error) = 0;
+};
+
+// What a path names.
+enum class NodeKind { Missing, Regular, Directory, Other };
+NodeKind ClassifyPath(const std::string& path);
+
+// Opens a path for reading. With regularOnly, anything but a regular file is refused before
+// it is opened for real (so the open never blocks on a FIFO or a device), with notAFile set.
+// A directory is always refused (is_a_directory).
+std::unique_ptr<CByteReader> OpenForReading(const std::string& path, bool regularOnly,
+                                            bool& notAFile, std::error_code& error);
+
+// The process's standard input and output.
+std::unique_ptr<CByteReader> StandardInput();
+std::unique_ptr<CByteWriter> StandardOutput();
+
+// A file written whole or not at all: the bytes go to a temporary file beside the target,
+// which Commit flushes to disk and renames over the target. Destroying it uncommitted
+// removes the temporary file and leaves the target untouched. A symbolic link is followed:
+// the file it points to is replaced, the link stays. A write-protected target is refused.
+class CAtomicFile : public CByteWriter {
+public:
+    static std::unique_ptr<CAtomicFile> Create(const std::string& path, std::error_code& error);
+    virtual bool Commit(std::error_code& error) = 0;
+};
+
+} // namespace kltio

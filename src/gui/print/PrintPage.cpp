@@ -1,0 +1,71 @@
+#include "gui/print/PrintPage.h"
+
+#include "core/document/KLTDoc.h"
+#include "gui/print/CellText.h"
+
+#include <QPainter>
+#include <QPrinter>
+
+#include <algorithm>
+
+PrinterMetrics PrinterMetricsOf(const QPrinter& printer) {
+    const QRectF paper = printer.paperRect(QPrinter::DevicePixel);
+    const QRectF printable = printer.pageRect(QPrinter::DevicePixel);
+    PrinterMetrics metrics;
+    metrics.nLogPixelsX = printer.logicalDpiX();
+    metrics.nLogPixelsY = printer.logicalDpiY();
+    metrics.nPhysicalOffsetX = qRound(printable.left() - paper.left());
+    metrics.nPhysicalOffsetY = qRound(printable.top() - paper.top());
+    return metrics;
+}
+
+void CHistoryPrinter::PreparePrinting(const CKLTDoc* doc) {
+    m_nPageCount = PrintPageCount(doc ? doc->GetLineCount() : 0);
+}
+
+void CHistoryPrinter::PreparePage(int page, const CKLTDoc* doc) {
+    m_nPrintPage = page;
+    const PageLineRange range = PageLines(page, doc ? doc->GetLineCount() : 0);
+    m_nFirstLine = range.nFirstLine;
+    m_nEndLine = range.nEndLine;
+}
+
+void CHistoryPrinter::DrawPage(QPainter& painter, const CKLTDoc* doc,
+                               const PrinterMetrics& metrics) {
+    if (!doc) {
+        return;
+    }
+    const PagePlaces places = ComputePagePlaces(metrics);
+    m_nTopY = places.nTopY;
+    for (int column = 0; column < COLUMNS_PER_PAGE; ++column) {
+        m_nColumnX[column] = places.nColumnX[column];
+    }
+    m_nFooterY = places.nFooterY;
+    m_nFooterX = places.nFooterX;
+
+    // The print font lives for one page only.
+    const CCellTextPainter text(CreateHistoryFont(places.nFontHeight, places.nFontWidth),
+                                places.nFontWidth, places.nFontHeight);
+    // Lines neither clipped to their column nor wrapped: a long line runs into the next
+    // column's area, and that column's text, drawn later, lies over it.
+    const int end = std::min<int>(m_nEndLine, static_cast<int>(doc->GetLineCount()));
+    for (int line = m_nFirstLine; line < end; ++line) {
+        const DevicePoint at = PlaceOfLine(places, line);
+        text.Draw(painter, at.x, at.y, doc->GetLine(static_cast<std::size_t>(line)), false);
+    }
+    text.Draw(painter, m_nFooterX, m_nFooterY, FormatPageCounter(m_nPrintPage, m_nPageCount),
+              false);
+}
+
+bool CHistoryPrinter::PrintPages(QPainter& painter, QPrinter& printer, const CKLTDoc* doc,
+                                 int fromPage, int toPage) {
+    const PrinterMetrics metrics = PrinterMetricsOf(printer);
+    for (int page = fromPage; page <= toPage; ++page) {
+        if (page > fromPage && !printer.newPage()) {
+            return false;
+        }
+        PreparePage(page, doc);
+        DrawPage(painter, doc, metrics);
+    }
+    return true;
+}

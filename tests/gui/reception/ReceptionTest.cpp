@@ -1,0 +1,445 @@
+#include "ReceptionHarness.h"
+#include "common/SimulatorProcess.h"
+
+#include "core/reception/ComAPI.h"
+#include "core/res/Strings.h"
+#include "gui/framework/PostedMessage.h"
+#include "gui/reception/ComSelectDlg.h"
+#include "gui/reception/PortEnumeration.h"
+#include "gui/reception/ReceptionTesting.h"
+
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <initializer_list>
+#include <iterator>
+#include <thread>
+
+#include <grp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string SamplePath(const char* name) {
+    return std::string(KLT_SOURCE_DIR) + "/samples/" + name;
+}
+
+// The lines of a history file: its text cut at every CR LF.
+Lines FileLines(const std::string& text) {
+    Lines lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    return lines;
+}
+
+// Runs the current test again in a child process under the unprivileged user nobody and
+// returns its exit status, or EXIT_NOT_RUN when it could not be started.
+constexpr int EXIT_NOT_RUN = 125;
+
+int RunThisTestAsNobody() {
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string filter =
+        std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
+    char self[4096] = {};
+    if (::readlink("/proc/self/exe", self, sizeof self - 1) <= 0) {
+        return EXIT_NOT_RUN;
+    }
+    // Everything the child needs is made before the fork: it only switches user and execs.
+    std::vector<std::string> environment = {"HOME=/tmp", "LANG=C.UTF-8",
+                                            "QT_QPA_PLATFORM=offscreen"};
+    // A sanitizer build's child must run under the same sanitizer settings as this run.
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"}) {
+        if (const char* value = std::getenv(name)) {
+            environment.push_back(std::string(name) + "=" + value);
+        }
+    }
+    std::vector<char*> envp;
+    for (std::string& entry : environment) {
+        envp.push_back(entry.data());
+    }
+    envp.push_back(nullptr);
+    char* argv[] = {self, const_cast<char*>(filter.c_str()), nullptr};
+    const uid_t nobody = 65534;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0) {
+            ::_exit(EXIT_NOT_RUN);
+        }
+        ::execve(self, argv, envp.data());
+        ::_exit(EXIT_NOT_RUN);
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+class ReceptionTest : public ReceptionFixture {
+protected:
+    void StartReception() { Frame().OnCommand(res::ID_RECEIVE_START); }
+
+    bool PortOpenAndWaiting() { return Frame().m_com.IsOpen() && WaitDialogUp(); }
+
+    bool IsReady() { return Frame().GetState() == CMainFrame::STATE_READY; }
+
+    std::string MarkerText() { return Frame().m_szMarkerText; }
+
+    // Waits until the reception has ended, the normal end's message answered.
+    bool WaitForReady(int timeoutMs = 15000) {
+        return WaitFor([this] { return IsReady(); }, timeoutMs);
+    }
+
+    std::vector<QString> BoxTexts() {
+        std::vector<QString> texts;
+        for (const auto& seen : m_boxes->SeenBoxes()) {
+            texts.push_back(seen.text);
+        }
+        return texts;
+    }
+};
+
+} // namespace
+
+TEST_F(ReceptionTest, MarkerSplitAcrossChunksAndTheLineBeforeItAreKept) {
+    ChoosePort(m_line.PortName());
+    CTestSteps steps;
+    steps.When([&] { return PortOpenAndWaiting(); }, [&] { m_line.Write("ABC\r**"); });
+    steps.When([&] { return MarkerText() == "ABC\r\n**"; }, [&] { m_line.Write("**\rDEF\r"); });
+    StartReception();
+    EXPECT_TRUE(WaitFor([&] { return Frame().GetState() == CMainFrame::STATE_RECEIVING; }));
+    ASSERT_TRUE(WaitForReady());
+    EXPECT_TRUE(steps.AllDone());
+    EXPECT_EQ(DocLines(), (Lines{"ABC", "****", "DEF"}));
+    EXPECT_TRUE(Doc().IsModified());
+    EXPECT_FALSE(Frame().m_com.IsOpen());
+    EXPECT_EQ(BoxTexts(), std::vector<QString>{Text(res::IDS_RECEIVE_FINISHED)});
+    EXPECT_EQ(Frame().GetPaneText(1), QString::fromStdString(m_line.PortName()));
+}
+
+TEST_F(ReceptionTest, AChunkThatWouldPassTheLimitIsDroppedAndALaterOneFits) {
+    ChoosePort(m_line.PortName());
+    const std::string first(500, 'a');
+    const std::string withMarker = "bbbbbbbb****bbbbbbbb"; // 20 bytes
+    bool stillWaiting = false;
+    // Opened before the app takes the port, which then refuses further opens.
+    const int observer = m_line.OpenObserver();
+    CTestSteps steps;
+    steps.When([&] { return PortOpenAndWaiting(); }, [&] { m_line.Write(first); });
+    steps.When([&] { return MarkerText().size() == 500; }, [&] { m_line.Write(withMarker); });
+    // Once the line's queue is empty and the ring drained, the 20 bytes have been handled.
+    steps.When(
+        [&] {
+            int waiting = 1;
+            return ::ioctl(observer, FIONREAD, &waiting) == 0 && waiting == 0 &&
+                   Frame().m_ring.IsEmpty();
+        },
+        [&] { QTimer::singleShot(300, [&] { m_line.Write("ccccc"); }); });
+    steps.When([&] { return MarkerText().size() == 505; },
+               [&] {
+                   stillWaiting = WaitDialogUp();
+                   Frame().m_waitDlg.CancelButton()->click();
+               });
+    StartReception();
+    ASSERT_TRUE(WaitForReady());
+    EXPECT_TRUE(steps.AllDone());
+    EXPECT_TRUE(stillWaiting);
+    EXPECT_EQ(MarkerText(), first + "ccccc");
+}
+
+TEST_F(ReceptionTest, NoMarkerInTimeShowsTheTimeOutOverTheWaitDialogThenReady) {
+    const unsigned previous = reception_testing::SetMarkerTimeout(400);
+    ChoosePort(m_line.PortName());
+    CTestSteps steps;
+    steps.When([&] { return PortOpenAndWaiting(); }, [&] { m_line.Write("no marker here\r"); });
+    StartReception();
+    ASSERT_TRUE(WaitForReady());
+    reception_testing::SetMarkerTimeout(previous);
+    ASSERT_EQ(m_boxes->SeenBoxes().size(), 1u);
+    EXPECT_EQ(m_boxes->SeenBoxes()[0].text, Text(res::IDS_RECEIVE_TIMEOUT));
+    EXPECT_TRUE(m_boxes->SeenBoxes()[0].overWaitDialog);
+    EXPECT_FALSE(WaitDialogUp());
+    EXPECT_FALSE(Frame().m_com.IsOpen());
+    EXPECT_FALSE(Frame().m_readerThread.joinable());
+    EXPECT_EQ(Doc().GetLineCount(), 0u);
+    EXPECT_FALSE(Doc().IsModified());
+    EXPECT_TRUE(Frame().IsCommandEnabled(res::ID_RECEIVE_START));
+}
+
+TEST_F(ReceptionTest, CancelInTheWaitDialogClosesThePortWithoutAMessage) {
+    ChoosePort(m_line.PortName());
+    CTestSteps steps;
+    steps.When([&] { return PortOpenAndWaiting(); }, [&] { m_line.Write("XYZ\r"); });
+    steps.When([&] { return MarkerText() == "XYZ\r\n"; },
+               [&] { QTest::keyClick(&Frame().m_waitDlg, Qt::Key_Escape); });
+    StartReception();
+    ASSERT_TRUE(WaitForReady());
+    EXPECT_TRUE(steps.AllDone());
+    EXPECT_TRUE(ShownTexts().empty());
+    EXPECT_FALSE(Frame().m_com.IsOpen());
+    EXPECT_EQ(Doc().GetLineCount(), 0u);
+    EXPECT_FALSE(Doc().IsModified());
+}
+
+TEST_F(ReceptionTest, StartWithoutAPortShowsMessage107AndChangesNothing) {
+    Doc().AppendText("KEEP\r\n");
+    Doc().SetModifiedFlag(false);
+    StartReception();
+    QTest::qWait(50);
+    EXPECT_EQ(ShownTexts(), std::vector<QString>{Text(res::IDS_NO_PORT_CHOSEN)});
+    EXPECT_EQ(klt::MessageBoxSeam::Shown()[0].icon, klt::MsgIcon::Stop);
+    EXPECT_TRUE(IsReady());
+    EXPECT_EQ(DocLines(), Lines{"KEEP"});
+}
+
+TEST_F(ReceptionTest, UnsavedHistoryIsAskedAboutFirstAndCancelChangesNothing) {
+    ChoosePort(m_line.PortName());
+    Doc().AppendText("UNSAVED\r\n");
+    klt::MessageBoxSeam::SetNextAnswer(klt::IDCANCEL);
+    StartReception();
+    QTest::qWait(50);
+    ASSERT_EQ(klt::MessageBoxSeam::Shown().size(), 1);
+    EXPECT_EQ(klt::MessageBoxSeam::Shown()[0].buttons, klt::MsgButtons::YesNoCancel);
+    EXPECT_TRUE(IsReady());
+    EXPECT_FALSE(Frame().m_com.IsOpen());
+    EXPECT_EQ(DocLines(), Lines{"UNSAVED"});
+    EXPECT_TRUE(Doc().IsModified());
+}
+
+TEST_F(ReceptionTest, APortThatCannotBeOpenedShowsMessage103AndLeavesAnEmptyDocument) {
+    CComAPI holder; // another program holding the line
+    ASSERT_EQ(holder.OpenAndDrain(m_line.PortName().c_str()), 1);
+    const std::pair<const char*, std::string> ports[] = {
+        {"missing", "pts/999999"},
+        {"busy", m_line.PortName()},
+    };
+    for (const auto& [what, port] : ports) {
+        klt::MessageBoxSeam::Reset();
+        Doc().AppendText("OLD\r\n");
+        Doc().SetModifiedFlag(false);
+        ChoosePort(port);
+        StartReception();
+        ASSERT_TRUE(WaitForReady()) << what;
+        EXPECT_EQ(ShownTexts(), std::vector<QString>{Text(res::IDS_PORT_OPEN_FAILED)}) << what;
+        EXPECT_EQ(Doc().GetLineCount(), 0u) << what;
+        EXPECT_FALSE(Doc().IsModified()) << what;
+        EXPECT_FALSE(Frame().m_com.IsOpen()) << what;
+    }
+}
+
+TEST_F(ReceptionTest, APortThisUserMayNotOpenGetsThePermissionMessage) {
+    if (::geteuid() == 0) {
+        // Root may open any device: this test runs again as an unprivileged user.
+        const int status = RunThisTestAsNobody();
+        if (status == EXIT_NOT_RUN) {
+            GTEST_SKIP() << "cannot run as an unprivileged user here";
+        }
+        EXPECT_EQ(status, 0) << "the unprivileged run failed";
+        return;
+    }
+    ASSERT_EQ(::chmod(m_line.SlavePath().c_str(), 0), 0);
+    ChoosePort(m_line.PortName());
+    StartReception();
+    ASSERT_TRUE(WaitForReady());
+    EXPECT_EQ(ShownTexts(), std::vector<QString>{Text(res::IDS_PORT_PERMISSION_DENIED)});
+}
+
+TEST_F(ReceptionTest, AReaderThatCannotStartShowsMessage103AndClosesThePort) {
+    ChoosePort(m_line.PortName());
+    // The first reader, for the marker.
+    reception_testing::FailNextReaderStart();
+    StartReception();
+    ASSERT_TRUE(WaitForReady());
+    EXPECT_EQ(ShownTexts(), std::vector<QString>{Text(res::IDS_PORT_OPEN_FAILED)});
+    EXPECT_FALSE(Frame().m_com.IsOpen());
+    EXPECT_FALSE(WaitDialogUp());
+
+    // The second reader, once the marker is in: what came so far stays.
+    klt::MessageBoxSeam::Reset();
+    CTestSteps steps;
+    steps.When([&] { return PortOpenAndWaiting(); },
+               [&] {
+                   reception_testing::FailNextReaderStart();
+                   m_line.Write("****\r");
+               });
+    StartReception();
+    ASSERT_TRUE(WaitFor([&] { return steps.AllDone(); }));
+    ASSERT_TRUE(WaitForReady());
+    EXPECT_EQ(ShownTexts(), std::vector<QString>{Text(res::IDS_PORT_OPEN_FAILED)});
+    EXPECT_FALSE(Frame().m_com.IsOpen());
+    EXPECT_EQ(DocLines(), Lines{"****"});
+}
+
+TEST_F(ReceptionTest, StopWhileReceivingKeepsTheTextAndClosesThePort) {
+    ChoosePort(m_line.PortName());
+    CTestSteps steps;
+    steps.When([&] { return PortOpenAndWaiting(); }, [&] { m_line.Write("****\rLINE 1\r"); });
+    // Bytes that decode to nothing (kanji mode on) keep the reception alive; stop it then.
+    for (int i = 0; i < 4; ++i) {
+        steps.When([&] { return Frame().GetState() == CMainFrame::STATE_RECEIVING; },
+                   [&] { QTimer::singleShot(400, [&] { m_line.Write("\x1c&"); }); });
+        steps.When([&] { return Frame().m_ring.IsEmpty(); }, [] { QTest::qWait(400); });
+    }
+    StartReception();
+    ASSERT_TRUE(WaitFor([&] { return steps.AllDone(); }));
+    // 1.6 s after the marker and still receiving: the FS '&' pairs re-armed the silence timer.
+    EXPECT_EQ(Frame().GetState(), CMainFrame::STATE_RECEIVING);
+    EXPECT_FALSE(Frame().IsCommandEnabled(res::ID_RECEIVE_START));
+    Frame().OnCommand(res::ID_RECEIVE_STOP);
+    EXPECT_TRUE(IsReady());
+    EXPECT_TRUE(ShownTexts().empty());
+    EXPECT_EQ(DocLines(), (Lines{"****", "LINE 1"}));
+    EXPECT_TRUE(Doc().IsModified());
+    EXPECT_FALSE(Frame().m_com.IsOpen());
+}
+
+TEST_F(ReceptionTest, SilenceAfterTheMarkerChunkEndsTheReception) {
+    ChoosePort(m_line.PortName());
+    CTestSteps steps;
+    steps.When([&] { return PortOpenAndWaiting(); }, [&] { m_line.Write("*****\r"); });
+    StartReception();
+    ASSERT_TRUE(WaitForReady());
+    EXPECT_EQ(DocLines(), Lines{"*****"});
+    ASSERT_EQ(m_boxes->SeenBoxes().size(), 1u);
+    EXPECT_EQ(m_boxes->SeenBoxes()[0].text, Text(res::IDS_RECEIVE_FINISHED));
+    // The message comes while the reception is still on; READY only after it.
+    EXPECT_EQ(m_boxes->SeenBoxes()[0].state, CMainFrame::STATE_RECEIVING);
+}
+
+TEST_F(ReceptionTest, TheOtherEndVanishingEndsBySilenceWithTheTextKept) {
+    ChoosePort(m_line.PortName());
+    CTestSteps steps;
+    steps.When([&] { return PortOpenAndWaiting(); }, [&] { m_line.Write("****\rPART\r"); });
+    steps.When([&] { return Doc().GetLineCount() == 2; }, [&] { m_line.CloseMaster(); });
+    StartReception();
+    ASSERT_TRUE(WaitForReady());
+    EXPECT_EQ(DocLines(), (Lines{"****", "PART"}));
+    EXPECT_EQ(BoxTexts(), std::vector<QString>{Text(res::IDS_RECEIVE_FINISHED)});
+    EXPECT_FALSE(Frame().m_com.IsOpen());
+}
+
+// Stopped while the machine is still sending as fast as it can: the stop waits for the reader,
+// so no read reaches the closed port (the sanitizer builds watch this too).
+TEST_F(ReceptionTest, StoppingDuringReadsNeverTouchesAClosedPort) {
+    ChoosePort(m_line.PortName());
+    for (const std::size_t stopAfter : {1u, 40u, 200u}) {
+        std::atomic<bool> sending{true};
+        std::thread machine;
+        CTestSteps steps;
+        steps.When([&] { return PortOpenAndWaiting(); }, [&] { m_line.Write("****\r"); });
+        steps.When([&] { return Frame().GetState() == CMainFrame::STATE_RECEIVING; },
+                   [&] {
+                       machine = std::thread([&] {
+                           for (int i = 0; sending; ++i) {
+                               m_line.Write("LINE " + std::to_string(i) + "\r");
+                           }
+                       });
+                   });
+        steps.When([&] { return Doc().GetLineCount() > stopAfter; },
+                   [&] { Frame().OnCommand(res::ID_RECEIVE_STOP); });
+        StartReception();
+        ASSERT_TRUE(WaitForReady()) << stopAfter;
+        sending = false;
+        machine.join();
+        EXPECT_FALSE(Frame().m_com.IsOpen());
+        EXPECT_FALSE(Frame().m_readerThread.joinable());
+        EXPECT_GT(Doc().GetLineCount(), stopAfter);
+        EXPECT_TRUE(ShownTexts().empty());
+        Doc().SetModifiedFlag(false);
+        m_line.ReadWritten();
+    }
+}
+
+TEST_F(ReceptionTest, ClosingTheWindowWhileReceivingStopsTheReaderAndClosesThePort) {
+    ChoosePort(m_line.PortName());
+    CTestSteps steps;
+    steps.When([&] { return PortOpenAndWaiting(); }, [&] { m_line.Write("****\rA\r"); });
+    StartReception();
+    ASSERT_TRUE(WaitFor([&] { return Doc().GetLineCount() == 2; }));
+    klt::MessageBoxSeam::SetNextAnswer(klt::IDNO); // do not save
+    Frame().close();
+    EXPECT_FALSE(Frame().isVisible());
+    EXPECT_FALSE(Frame().m_readerThread.joinable());
+    EXPECT_FALSE(Frame().m_com.IsOpen());
+}
+
+// klt-sim plays the sample on its own virtual port, chosen through the port dialog: the
+// history arrives whole, and the saved file equals the sample's decoded history.
+TEST_F(ReceptionTest, AWholeReceptionFromTheSimulatorMatchesTheDecodedHistory) {
+    struct Sample {
+        const char* stream;
+        const char* history;
+        std::vector<std::string> options;
+        bool busyUi;
+    };
+    const Sample samples[] = {
+        // Fast, but slow enough that the marker's chunk stays within the 511 bytes that the
+        // wait keeps even when a loaded machine delays the reader by several polls.
+        {"operation-history.prn", "operation-history.txt", {"--rate", "1000"}, false},
+        // 18 KB as fast as the line takes it while the UI thread is stuck for 1.5 s.
+        {"long-history.prn", "long-history.txt", {"--burst"}, true},
+    };
+    for (const Sample& sample : samples) {
+        std::vector<std::string> arguments(sample.options.begin(), sample.options.end());
+        arguments.insert(arguments.end(), {"--delay", "0.2", SamplePath(sample.stream)});
+        simulator_process::Simulator simulator(arguments);
+        const QString port = QString::fromStdString(simulator.PortName());
+        ASSERT_FALSE(port.isEmpty());
+
+        klt::MessageBoxSeam::Reset();
+        // The port is chosen in the dialog, where the simulator's port is listed.
+        QTimer::singleShot(0, [&] {
+            auto* dlg = qobject_cast<CComSelectDlg*>(QApplication::activeModalWidget());
+            ASSERT_NE(dlg, nullptr);
+            QTableWidget* list = dlg->PortList();
+            for (int row = 0; row < list->rowCount(); ++row) {
+                if (list->item(row, 0)->text() == port) {
+                    list->selectRow(row);
+                }
+            }
+            dlg->OkButton()->click();
+        });
+        Frame().OnCommand(res::ID_PORT_SETTINGS);
+        ASSERT_EQ(QString::fromLatin1(Frame().m_szPortName), port);
+        EXPECT_EQ(Frame().GetPaneText(1), port);
+
+        CTestSteps steps;
+        if (sample.busyUi) {
+            steps.When([&] { return Doc().GetLineCount() > 3; },
+                       [] { std::this_thread::sleep_for(std::chrono::milliseconds(1500)); });
+        }
+        StartReception();
+        ASSERT_TRUE(WaitForReady(60000)) << sample.stream;
+
+        const std::string expected = ReadFile(SamplePath(sample.history));
+        EXPECT_EQ(DocLines(), FileLines(expected)) << sample.stream;
+        const std::string saved = ::testing::TempDir() + "klt-reception-saved.txt";
+        std::error_code error;
+        ASSERT_TRUE(Doc().SaveToFile(saved, error)) << error.message();
+        EXPECT_TRUE(ReadFile(saved) == expected) << sample.stream;
+        std::remove(saved.c_str());
+        EXPECT_EQ(BoxTexts().back(), Text(res::IDS_RECEIVE_FINISHED));
+        Doc().SetModifiedFlag(false);
+    }
+}
