@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes src/reception/Cp932Table.inc: the Unicode code point of every CP932 double-byte
+"""Writes src/core/text/Cp932Table.inc: the Unicode code point of every CP932 double-byte
 character, from Python's own cp932 codec. Run again only if the mapping should change."""
 import pathlib
 
@@ -24,5 +24,5 @@ for lead, cells in zip(LEADS, rows):
     body = ",".join(f"0x{c:04X}" for c in cells)
     out.append(f"    /* {lead:02X} */ {{{body}}},")
 out.append("};")
-path = pathlib.Path(__file__).resolve().parent.parent / "src/reception/Cp932Table.inc"
+path = pathlib.Path(__file__).resolve().parent.parent / "src/core/text/Cp932Table.inc"
 path.write_text("\n".join(out) + "\n")
