@@ -230,3 +230,25 @@ TEST(PortEnumeration, Cp932ConversionRoundTrips) {
     EXPECT_EQ(Cp932ToQString(bytes), text);
     EXPECT_EQ(QStringToCp932(QString::fromUtf8("é")), "?");
 }
+
+TEST_F(ComSelectDlgTest, OpensOnThePortChosenNowWhenItIsListedElseOnTheTopRow) {
+    ScopedPortListForTesting ports(kTwoPorts);
+    const struct {
+        const char* chosen;
+        int row;
+    } cases[] = {{"ttyUSB0", 1}, {"ttyS0", 0}, {"ttyACM7", 0}, {"", 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.chosen);
+        std::strcpy(m_szPortName, c.chosen);
+        CComSelectDlg dlg(m_szPortName);
+        int selectedRow = -1;
+        Run(dlg, [&] {
+            const auto selected = dlg.PortList()->selectionModel()->selectedRows();
+            selectedRow = selected.size() == 1 ? selected.front().row() : -1;
+            EXPECT_EQ(dlg.PortList()->currentRow(), selectedRow);
+            dlg.EndDialog(IDCANCEL);
+        });
+        EXPECT_EQ(selectedRow, c.row);
+        EXPECT_STREQ(m_szPortName, c.chosen) << "cancel keeps the choice";
+    }
+}
