@@ -10,11 +10,11 @@
 #include "gui/reception/MwaitDlg.h"
 #include "gui/view/KLTView.h"
 
+#include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
 #include <QLabel>
-#include <QApplication>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
@@ -150,6 +150,11 @@ TEST_F(MainFrameTest, ToolBarStandsOnTheRightWithLabelledButtonsOfOneSize) {
     m_frame->resize(500, 300);
     Flush();
     EXPECT_EQ(toolBar->widgetForAction(toolBar->actions().constFirst())->size(), buttonSize);
+
+    // Like a docking bar, the user may drag it to another edge or float it.
+    EXPECT_TRUE(toolBar->isMovable());
+    EXPECT_TRUE(toolBar->isFloatable());
+    EXPECT_EQ(toolBar->allowedAreas(), Qt::AllToolBarAreas);
 }
 
 TEST_F(MainFrameTest, StatusBarShowsPromptsAndOtherwiseReady) {

@@ -4,8 +4,8 @@
 #include "core/res/Strings.h"
 #include "gui/app/KLTApp.h"
 #include "gui/app/MainFrame.h"
-#include "gui/framework/MessageBox.h"
 #include "gui/app/SingleInstance.h"
+#include "gui/framework/MessageBox.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,8 +17,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <functional>
@@ -47,7 +47,7 @@ TEST(SingleInstance, ASecondStartHandsItsFileToTheRunningCopyAndEnds) {
         QStringList arguments;
         QString request;
     } cases[] = {
-        {{}, QString()},                                        // only come forward
+        {{}, QString()},                                         // only come forward
         {{QStringLiteral("h 1.txt")}, work.filePath("h 1.txt")}, // made absolute here
         {{QStringLiteral("--"), QStringLiteral("-dash\nline.txt")},
          work.filePath("-dash\nline.txt")},
@@ -61,8 +61,7 @@ TEST(SingleInstance, ASecondStartHandsItsFileToTheRunningCopyAndEnds) {
         second.start(QStringLiteral(KLT_APP_BINARY), c.arguments);
         ASSERT_TRUE(second.waitForStarted());
         ASSERT_TRUE(WaitUntil(
-            [&] { return second.state() == QProcess::NotRunning && requests.size() == 1; },
-            30000));
+            [&] { return second.state() == QProcess::NotRunning && requests.size() == 1; }, 30000));
         EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(second.exitCode(), 0);
         EXPECT_EQ(requests.front(), c.request);
@@ -119,15 +118,28 @@ TEST(SingleInstance, ARuntimeFolderThatIsNotPrivatelyOursGivesWayToAFolderOfOurO
     };
     const QFile::Permissions owner =
         QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+    const QFile::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                                      QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                      QFileDevice::WriteOther | QFileDevice::ExeOther;
     const struct {
         const char* what;
         std::function<void()> make;
     } cases[] = {
-        {"open to others", [&] { makeRuntime(owner | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther); }},
-        {"readable by the group", [&] { makeRuntime(owner | QFileDevice::ReadGroup | QFileDevice::ExeGroup); }},
+        {"open to others",
+         [&] {
+             makeRuntime(owner | QFileDevice::ReadOther | QFileDevice::WriteOther |
+                         QFileDevice::ExeOther);
+         }},
+        {"readable by the group",
+         [&] { makeRuntime(owner | QFileDevice::ReadGroup | QFileDevice::ExeGroup); }},
         {"missing", [&] { QDir(runtime).removeRecursively(); }},
-        {"a file", [&] { QDir(runtime).removeRecursively(); QFile(runtime).open(QIODevice::WriteOnly); }},
-        {"another user's (after su)", [&] {
+        {"a file",
+         [&] {
+             QDir(runtime).removeRecursively();
+             QFile(runtime).open(QIODevice::WriteOnly);
+         }},
+        {"another user's (after su)",
+         [&] {
              makeRuntime(owner);
              if (::geteuid() == 0) {
                  ASSERT_EQ(::chown(QFile::encodeName(runtime).constData(), 65534, 65534), 0);
@@ -142,7 +154,7 @@ TEST(SingleInstance, ARuntimeFolderThatIsNotPrivatelyOursGivesWayToAFolderOfOurO
         CSingleInstance instance(NAME, runtime, fallback);
         EXPECT_EQ(instance.Folder(), fallback);
         EXPECT_EQ(instance.Acquire(), CSingleInstance::Result::First);
-        EXPECT_EQ(QFile::permissions(fallback) & ~owner, QFile::Permissions()) << "private";
+        EXPECT_EQ(QFile::permissions(fallback) & others, QFile::Permissions()) << "private";
     }
 
     // With no private folder at all the app still runs, only without the rule.
@@ -162,8 +174,10 @@ TEST(SingleInstance, TheAppStartedWithAForeignRuntimeFolderRunsAndStaysTheOnlyCo
     first.setProcessEnvironment(environment);
     first.start(QStringLiteral(KLT_APP_BINARY), QStringList());
     ASSERT_TRUE(first.waitForStarted());
-    const QString lock = temp.filePath(QStringLiteral("klt-%1/klt-%2.lock").arg(::geteuid()).arg(NAME));
-    ASSERT_TRUE(WaitUntil([&] { return QFile::exists(lock) || first.state() == QProcess::NotRunning; }, 30000));
+    const QString lock =
+        temp.filePath(QStringLiteral("klt-%1/klt-%2.lock").arg(::geteuid()).arg(NAME));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return QFile::exists(lock) || first.state() == QProcess::NotRunning; }, 30000));
     EXPECT_EQ(first.state(), QProcess::Running) << "exit code " << first.exitCode();
 
     // A later start in the same situation finds it there, hands over and ends.
@@ -287,7 +301,8 @@ TEST_F(OpenFromTheFileManager, ABadFileNamedAtStartGetsTheOpenCommandsMessage) {
 
 TEST_F(OpenFromTheFileManager, ALaterStartsFileIsOpenedByTheRunningCopyAfterTheSaveQuestion) {
     ASSERT_TRUE(m_app.InitInstance({QStringLiteral("klt")}, m_runtime.path()));
-    ASSERT_TRUE(WaitUntil([this] { return m_app.GetMainWnd()->IsCommandEnabled(res::ID_FILE_OPEN); }));
+    ASSERT_TRUE(
+        WaitUntil([this] { return m_app.GetMainWnd()->IsCommandEnabled(res::ID_FILE_OPEN); }));
     EXPECT_EQ(Doc()->GetTitle(), "無題") << "no file: an empty untitled history";
     Doc()->AppendText("received\r\n");
 

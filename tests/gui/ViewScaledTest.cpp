@@ -42,8 +42,7 @@ TEST(ViewOnAScaledDisplay, GlyphsAreDrawnAtFullResolutionInCellsOfEightBySixteen
     EXPECT_EQ(view.ScreenImage(), direct);
     // What reaches the window (a grab goes through the paint) has the same pixels: nothing
     // stretched, so no grey steps that the direct drawing lacks.
-    const QImage grabbed =
-        view.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage grabbed = view.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
     ASSERT_EQ(grabbed.size(), units * 2);
     EXPECT_EQ(grabbed, direct);
     // The extent is still counted in the window's units.

@@ -299,8 +299,8 @@ struct Raster {
 Raster Rasterise(const fs::path& pdf, int dpi) {
     const fs::path stem = fs::path(pdf).replace_extension("");
     const std::string command = "pdftoppm -gray -r " + std::to_string(dpi) +
-                                " -f 1 -l 1 -singlefile '" + pdf.string() + "' '" +
-                                stem.string() + "'";
+                                " -f 1 -l 1 -singlefile '" + pdf.string() + "' '" + stem.string() +
+                                "'";
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
     std::istringstream in(ReadAll(stem.string() + ".pgm"));
     std::string magic;

@@ -15,7 +15,8 @@ const QByteArray OPEN = "open ";
 constexpr qint64 MAX_REQUEST = 64 * 1024;
 
 bool IsPrivate(const QString& folder, bool create) {
-    return !folder.isEmpty() && kltio::IsPrivateFolder(QFile::encodeName(folder).toStdString(), create);
+    return !folder.isEmpty() &&
+           kltio::IsPrivateFolder(QFile::encodeName(folder).toStdString(), create);
 }
 
 } // namespace
@@ -25,7 +26,9 @@ CSingleInstance::CSingleInstance(const QString& name, const QString& runtimeDir,
     const QString runtime =
         runtimeDir.isEmpty() ? qEnvironmentVariable("XDG_RUNTIME_DIR") : runtimeDir;
     const QString fallback =
-        fallbackDir.isEmpty() ? QFile::decodeName(kltio::FallbackPrivateFolder()) : fallbackDir;
+        fallbackDir.isEmpty()
+            ? QFile::decodeName(QByteArray::fromStdString(kltio::FallbackPrivateFolder()))
+            : fallbackDir;
     if (IsPrivate(runtime, false)) {
         m_directory = runtime;
     } else if (IsPrivate(fallback, true)) {
@@ -79,8 +82,7 @@ bool CSingleInstance::AskRunningCopyToComeForward(const QString& file, int timeo
     if (!socket.waitForConnected(timeoutMs)) {
         return false;
     }
-    socket.write(file.isEmpty() ? COME_FORWARD
-                                : OPEN + QFile::encodeName(file).toBase64() + '\n');
+    socket.write(file.isEmpty() ? COME_FORWARD : OPEN + QFile::encodeName(file).toBase64() + '\n');
     const bool sent = socket.waitForBytesWritten(timeoutMs);
     socket.disconnectFromServer();
     return sent;
@@ -105,9 +107,9 @@ void CSingleInstance::OnNewConnection() {
             if (line == COME_FORWARD) {
                 m_onComeForward(QString());
             } else if (line.startsWith(OPEN) && line.endsWith('\n')) {
-                const QByteArray name = QByteArray::fromBase64(
-                    line.mid(OPEN.size(), line.size() - OPEN.size() - 1),
-                    QByteArray::AbortOnBase64DecodingErrors);
+                const QByteArray name =
+                    QByteArray::fromBase64(line.mid(OPEN.size(), line.size() - OPEN.size() - 1),
+                                           QByteArray::AbortOnBase64DecodingErrors);
                 if (!name.isEmpty()) {
                     m_onComeForward(QFile::decodeName(name));
                 }

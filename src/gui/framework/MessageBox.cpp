@@ -3,7 +3,6 @@
 #include "core/res/Strings.h"
 #include "gui/framework/Dialog.h"
 
-#include <QApplication>
 #include <QMessageBox>
 #include <QQueue>
 

@@ -55,8 +55,7 @@ void CHistoryPrinter::DrawPage(QPainter& painter, const CKLTDoc* doc,
         const DevicePoint at = PlaceOfLine(places, line);
         text.Draw(painter, at.x, at.y, doc->GetLine(static_cast<std::size_t>(line)), true);
     }
-    text.Draw(painter, m_nFooterX, m_nFooterY, FormatPageCounter(m_nPrintPage, m_nPageCount),
-              true);
+    text.Draw(painter, m_nFooterX, m_nFooterY, FormatPageCounter(m_nPrintPage, m_nPageCount), true);
 }
 
 bool CHistoryPrinter::PrintPages(QPainter& painter, QPrinter& printer, const CKLTDoc* doc,

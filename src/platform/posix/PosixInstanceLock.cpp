@@ -44,8 +44,7 @@ std::string FallbackPrivateFolder() {
     return temp + "/klt-" + std::to_string(::geteuid());
 }
 
-std::unique_ptr<CInstanceLock> CInstanceLock::TryAcquire(const std::string& path,
-                                                         Result& result) {
+std::unique_ptr<CInstanceLock> CInstanceLock::TryAcquire(const std::string& path, Result& result) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         result = Result::Failed;
