@@ -2,6 +2,7 @@
 
 #include "core/document/KLTDoc.h"
 #include "core/res/Strings.h"
+#include "gui/app/AboutDlg.h"
 #include "gui/app/KLTApp.h"
 #include "gui/app/MainFrame.h"
 #include "gui/app/SingleInstance.h"
@@ -12,6 +13,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -323,6 +325,21 @@ TEST_F(OpenFromTheFileManager, ALaterStartsFileIsOpenedByTheRunningCopyAfterTheS
     ASSERT_EQ(klt::MessageBoxSeam::Shown().size(), 1);
     EXPECT_EQ(klt::MessageBoxSeam::Shown()[0].icon, klt::MsgIcon::Question) << "save question";
     EXPECT_EQ(m_app.GetMainWnd()->windowTitle(), QStringLiteral("h.txt - KLT"));
+
+    // While a dialog is up the file waits for it to close, as a dropped file would.
+    Write(QStringLiteral("h.txt"), "again\r\n");
+    CAboutDlg about(m_app.GetMainWnd());
+    std::size_t linesWhileUp = 0;
+    QTimer::singleShot(0, &about, [&] {
+        StartSecondCopy(m_files.filePath(QStringLiteral("h.txt")));
+        QTest::qWait(500);
+        linesWhileUp = Doc()->GetLineCount();
+        about.EndDialog(klt::IDOK);
+    });
+    about.DoModal();
+    EXPECT_EQ(linesWhileUp, 2u);
+    ASSERT_TRUE(WaitUntil([this] { return Doc()->GetLineCount() == 1; }));
+    EXPECT_EQ(Doc()->GetLine(0), "again");
 }
 
 } // namespace

@@ -25,6 +25,7 @@ QSettings UserSettings() {
 }
 
 const QString PREVIEW_PAGES_KEY = QStringLiteral("Settings/PreviewPages");
+constexpr int MODAL_RETRY_MS = 200;
 
 // The file named on the command line ("klt FILE", as the desktop entry's %f gives it): the
 // first argument after the program that is not an option, or the first after "--". Made
@@ -153,6 +154,12 @@ void CKLTApp::OpenWhenReady(const QString& pathName) {
 void CKLTApp::OpenPending() {
     CMainFrame* frame = GetMainWnd();
     if (m_bOpeningPending || !frame) {
+        return;
+    }
+    if (!m_pendingOpens.isEmpty() && QApplication::activeModalWidget()) {
+        // A dialog is up (About, the port list): the open waits until it has been closed,
+        // as a command or a drop would.
+        QTimer::singleShot(MODAL_RETRY_MS, frame, [this] { OpenPending(); });
         return;
     }
     m_bOpeningPending = true;
