@@ -6,18 +6,23 @@
 #include "gui/app/KLTApp.h"
 #include "gui/app/MainFrame.h"
 #include "gui/framework/MessageBox.h"
+#include "gui/reception/MwaitDlg.h"
 #include "gui/view/KLTView.h"
 
+#include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QStatusTipEvent>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QToolBar>
 #include <QUrl>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -142,6 +147,11 @@ TEST_F(MainFrameTest, ToolBarStandsOnTheRightWithLabelledButtonsOfOneSize) {
     m_frame->resize(500, 300);
     Flush();
     EXPECT_EQ(toolBar->widgetForAction(toolBar->actions().constFirst())->size(), buttonSize);
+
+    // Like a docking bar, the user may drag it to another edge or float it.
+    EXPECT_TRUE(toolBar->isMovable());
+    EXPECT_TRUE(toolBar->isFloatable());
+    EXPECT_EQ(toolBar->allowedAreas(), Qt::AllToolBarAreas);
 }
 
 TEST_F(MainFrameTest, StatusBarShowsPromptsAndOtherwiseReady) {
@@ -197,6 +207,60 @@ TEST_F(MainFrameTest, DroppedFilesOpenOnlyWhileCommandsAreEnabled) {
     EXPECT_TRUE(drop());
     EXPECT_EQ(m_frame->GetActiveDocument()->GetLineCount(), 2u);
     EXPECT_EQ(m_frame->windowTitle(), QStringLiteral("dropped.txt - KLT"));
+}
+
+TEST_F(MainFrameTest, BoxesAndDialogsBelongToTheMainWindowWhileAnotherProgramHasTheFocus) {
+    WaitReady();
+    QWidget otherProgram; // stands in for whatever the user works in meanwhile
+    otherProgram.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&otherProgram));
+    otherProgram.activateWindow();
+    ASSERT_TRUE(WaitUntil([&] { return QApplication::activeWindow() == &otherProgram; }));
+
+    // What is up in the app's modal loop: its parent and the window it is transient for.
+    struct Owners {
+        QWidget* parent = nullptr;
+        QWindow* transientParent = nullptr;
+    };
+    const auto ownersOfModal = [](Owners& owners, const std::function<void(QWidget*)>& end) {
+        QTimer::singleShot(0, [&owners, end] {
+            QWidget* modal = QApplication::activeModalWidget();
+            ASSERT_NE(modal, nullptr);
+            owners.parent = modal->parentWidget();
+            owners.transientParent = modal->windowHandle()->transientParent();
+            end(modal);
+        });
+    };
+
+    Owners box;
+    ownersOfModal(box, [](QWidget* modal) { qobject_cast<QMessageBox*>(modal)->accept(); });
+    klt::AfxMessageBox(res::IDS_RECEIVE_FINISHED, klt::MsgIcon::Information);
+    EXPECT_EQ(box.parent, m_frame) << "message box";
+    EXPECT_EQ(box.transientParent, m_frame->windowHandle());
+
+    // The wait dialog is made without a parent, as a member of the window.
+    CMwaitDlg wait;
+    Owners waitOwners;
+    int answeredOverWait = 0;
+    ownersOfModal(waitOwners, [&](QWidget*) {
+        // A box shown over the wait dialog belongs to it, and through it to the window.
+        klt::MessageBoxSeam::SetNextAnswer(klt::IDOK);
+        klt::AfxMessageBox(res::IDS_RECEIVE_TIMEOUT, klt::MsgIcon::Exclamation);
+        answeredOverWait = klt::MessageBoxSeam::Shown().size();
+        EXPECT_EQ(klt::MessageBoxSeam::Shown().back().owner, &wait);
+        wait.EndDialog(0);
+    });
+    wait.DoModal();
+    EXPECT_EQ(waitOwners.parent, m_frame) << "wait dialog";
+    EXPECT_EQ(waitOwners.transientParent, m_frame->windowHandle());
+    EXPECT_EQ(wait.parentWidget(), nullptr) << "owned only while it runs";
+    EXPECT_EQ(answeredOverWait, 2);
+
+    Owners about;
+    ownersOfModal(about, [](QWidget* modal) { qobject_cast<QDialog*>(modal)->done(0); });
+    m_frame->OnCommand(res::ID_APP_ABOUT);
+    EXPECT_EQ(about.parent, m_frame) << "About box";
+    EXPECT_EQ(about.transientParent, m_frame->windowHandle());
 }
 
 TEST_F(MainFrameTest, DataHandedOverInReadyIsDropped) {
