@@ -2,6 +2,7 @@
 
 #include "core/document/KLTDoc.h"
 #include "core/res/Strings.h"
+#include "core/res/Version.h"
 #include "gui/app/AboutDlg.h"
 #include "gui/app/KLTApp.h"
 #include "gui/app/MainFrame.h"
@@ -299,7 +300,7 @@ TEST(AboutBox, ShowsTheNameVersionAndNotice) {
     EXPECT_EQ(about.windowTitle(), QStringLiteral("バージョン情報 KLT"));
     const QLabel* version = about.findChild<QLabel*>(QStringLiteral("version"));
     ASSERT_NE(version, nullptr);
-    EXPECT_EQ(version->text(), QStringLiteral("KLT, Version 3.0"));
+    EXPECT_EQ(version->text(), QStringLiteral("KLT, Version " KLT_VERSION));
     const QLabel* notice = about.findChild<QLabel*>(QStringLiteral("notice"));
     ASSERT_NE(notice, nullptr);
     EXPECT_FALSE(notice->text().isEmpty());
