@@ -7,6 +7,8 @@
 #include <QPainter>
 #include <QVector>
 
+#include <algorithm>
+
 namespace {
 
 QString ChooseFamily() {
@@ -59,22 +61,27 @@ CCellTextPainter::CCellTextPainter(const QFont& font, int cellWidth, int cellHei
     m_ascent = total > 0 ? cellHeight * ascent / total : cellHeight * 0.88;
 }
 
-void CCellTextPainter::Draw(QPainter& painter, int x, int y, std::string_view text,
-                            bool opaque) const {
-    if (text.empty()) {
+void CCellTextPainter::DrawCells(QPainter& painter, qint64 x, int y, std::string_view text,
+                                 bool opaque, std::size_t firstCell, std::size_t endCell) const {
+    endCell = std::min(endCell, text.size());
+    if (firstCell >= endCell) {
         return;
     }
+    // A double-byte character may begin one cell before the range.
+    const std::size_t begin = cp932::CharStart(text, firstCell);
     if (opaque) {
-        painter.fillRect(x, y, static_cast<int>(text.size()) * m_nCellWidth, m_nCellHeight,
+        painter.fillRect(QRectF(x + static_cast<qreal>(begin) * m_nCellWidth, y,
+                                static_cast<qreal>(endCell - begin) * m_nCellWidth, m_nCellHeight),
                          Qt::white);
     }
 
     QString characters;
     QVector<QPointF> positions;
-    characters.reserve(static_cast<qsizetype>(text.size()));
-    positions.reserve(static_cast<qsizetype>(text.size()));
+    characters.reserve(static_cast<qsizetype>(endCell - begin));
+    positions.reserve(static_cast<qsizetype>(endCell - begin));
     const qreal baseline = y + m_ascent;
-    for (std::size_t pos = 0; pos < text.size();) {
+    std::size_t pos = begin;
+    while (pos < endCell) {
         char32_t codePoint = 0;
         const std::size_t width = cp932::DecodeChar(text, pos, codePoint);
         if (codePoint != 0) {
@@ -84,6 +91,7 @@ void CCellTextPainter::Draw(QPainter& painter, int x, int y, std::string_view te
         }
         pos += width;
     }
+    m_nConvertedBytes += pos - begin;
     if (characters.isEmpty()) {
         return;
     }
