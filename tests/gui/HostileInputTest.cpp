@@ -165,8 +165,8 @@ public:
 
     void PrintADevice() {
         const std::string errors = Path("errors");
-        EXPECT_EQ(Shell("timeout 60 " + PRINT + " /dev/urandom -o " + Quote(Path("r.pdf")) +
-                        " 2>" + Quote(errors)),
+        EXPECT_EQ(Shell("timeout 60 " + PRINT + " /dev/urandom -o " + Quote(Path("r.pdf")) + " 2>" +
+                        Quote(errors)),
                   1);
         EXPECT_NE(ReadFile(errors).find("/dev/urandom: a device is not a history file"),
                   std::string::npos)
@@ -188,8 +188,8 @@ public:
         EXPECT_EQ(Shell(PRINT + " " + Quote(Path("random.txt")) + " -o " + Quote(Path("r.pdf"))),
                   0);
         EXPECT_EQ(Shell(pdfinfo), 0);
-        EXPECT_EQ(Shell(PRINT + " - -o " + Quote(Path("r.pdf")) + " < " + Quote(Path("random.txt"))),
-                  0);
+        EXPECT_EQ(
+            Shell(PRINT + " - -o " + Quote(Path("r.pdf")) + " < " + Quote(Path("random.txt"))), 0);
         EXPECT_EQ(Shell(pdfinfo), 0);
     }
 
@@ -229,8 +229,8 @@ public:
         const std::string expected = ReadFile(SAMPLES + "operation-history.txt");
         for (const char* output : {"/dev/stdout", "-"}) {
             SCOPED_TRACE(output);
-            EXPECT_EQ(Shell(DECODE + " " + SAMPLES + "operation-history.prn " + output + " | cat > " +
-                            Quote(Path("piped.txt"))),
+            EXPECT_EQ(Shell(DECODE + " " + SAMPLES + "operation-history.prn " + output +
+                            " | cat > " + Quote(Path("piped.txt"))),
                       0);
             EXPECT_TRUE(ReadFile(Path("piped.txt")) == expected);
         }
@@ -240,8 +240,8 @@ public:
     void DecodeThroughALink() {
         WriteFile(Path("target.txt"), "old\r\n");
         ASSERT_EQ(::symlink(Path("target.txt").c_str(), Path("link.txt").c_str()), 0);
-        EXPECT_EQ(Shell(DECODE + " " + SAMPLES + "operation-history.prn " + Quote(Path("link.txt"))),
-                  0);
+        EXPECT_EQ(
+            Shell(DECODE + " " + SAMPLES + "operation-history.prn " + Quote(Path("link.txt"))), 0);
         EXPECT_TRUE(ReadFile(Path("target.txt")) == ReadFile(SAMPLES + "operation-history.txt"));
         struct stat info {};
         ASSERT_EQ(::lstat(Path("link.txt").c_str(), &info), 0);
@@ -272,8 +272,8 @@ public:
         ASSERT_EQ(MessageBoxSeam::Shown().size(), 1);
         EXPECT_EQ(MessageBoxSeam::Shown()[0].text,
                   QString::fromUtf8(res::LoadString(res::IDS_NOT_A_FILE))
-                      .replace(QStringLiteral("%1"), QDir::toNativeSeparators(
-                                                         QString::fromStdString(fifo))));
+                      .replace(QStringLiteral("%1"),
+                               QDir::toNativeSeparators(QString::fromStdString(fifo))));
         EXPECT_TRUE(IsFifo(fifo));
         EXPECT_TRUE(doc->IsModified());
         doc->SetModifiedFlag(false);

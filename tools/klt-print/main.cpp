@@ -233,7 +233,7 @@ private:
 // page counter, once to draw its pages one at a time); a pipe is read once, keeping only the
 // lines of the chosen pages.
 struct HistorySource {
-    std::string name;    // as given: a path, or "-"
+    std::string name; // as given: a path, or "-"
     bool regular = false;
     std::unique_ptr<kltio::CByteReader> in;
 };

@@ -63,8 +63,8 @@ enum class OtherNodes {
 // link to one: the file is replaced, the link stays) or a new name is written atomically
 // (CAtomicFile). A directory is refused (is_a_directory). Anything else that exists is never
 // replaced by a file: see OtherNodes. With WriteInPlace, "-" is standard output.
-std::unique_ptr<COutput> OpenForWriting(const std::string& path, OtherNodes others,
-                                        bool& notAFile, std::error_code& error);
+std::unique_ptr<COutput> OpenForWriting(const std::string& path, OtherNodes others, bool& notAFile,
+                                        std::error_code& error);
 
 // An existing node that is not a regular file or a directory, opened for writing as it
 // stands (no create, no truncate); refused with invalid_argument if it turned into a regular

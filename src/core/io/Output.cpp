@@ -21,8 +21,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<COutput> OpenForWriting(const std::string& path, OtherNodes others,
-                                        bool& notAFile, std::error_code& error) {
+std::unique_ptr<COutput> OpenForWriting(const std::string& path, OtherNodes others, bool& notAFile,
+                                        std::error_code& error) {
     notAFile = false;
     if (others == OtherNodes::WriteInPlace && path == "-") {
         return std::make_unique<CStandardOutput>();

@@ -172,9 +172,9 @@ void CKLTView::OnDraw(QPainter& painter, const QRect& updateRect) {
     const viewgeom::LineRange lines = viewgeom::LinesIntersecting(
         std::int64_t{updateRect.top()} + origin.y(),
         std::int64_t{updateRect.bottom()} + 1 + origin.y(), m_pDocument->GetLineCount());
-    const viewgeom::CellRange cells = viewgeom::CellsIntersecting(
-        std::int64_t{updateRect.left()} + origin.x(),
-        std::int64_t{updateRect.right()} + 1 + origin.x());
+    const viewgeom::CellRange cells =
+        viewgeom::CellsIntersecting(std::int64_t{updateRect.left()} + origin.x(),
+                                    std::int64_t{updateRect.right()} + 1 + origin.x());
     for (std::size_t i = lines.first; i < lines.last; ++i) {
         m_pCellPainter->DrawCells(painter, viewgeom::TEXT_X - origin.x(),
                                   static_cast<int>(viewgeom::LineTop(i) - origin.y()),
