@@ -184,8 +184,8 @@ public:
     // The next line into line; false at the end of the input or on a read error (error set).
     bool Next(std::string& line, std::error_code& error) {
         line.clear();
-        std::size_t length = 0; // bytes of the whole line, zero bytes left out
-        char last = 0;
+        bool longer = false; // bytes beyond the kept part
+        char last = 0;       // the line's last byte that is not zero
         for (;;) {
             if (m_nPos == m_nGot) {
                 m_nPos = 0;
@@ -194,26 +194,31 @@ public:
                     return false;
                 }
                 if (m_nGot == 0) {
-                    return length > 0;
+                    return !line.empty() || longer;
                 }
             }
-            const char* begin = m_block.data() + m_nPos;
+            const char* at = m_block.data() + m_nPos;
             const char* end = m_block.data() + m_nGot;
-            const char* lf = static_cast<const char*>(std::memchr(begin, '\n', end - begin));
+            const char* lf = static_cast<const char*>(std::memchr(at, '\n', end - at));
             const char* stop = lf ? lf : end;
-            for (const char* at = begin; at < stop; ++at) {
-                if (*at == 0) {
-                    continue;
-                }
-                if (length++ < m_nKeep) {
+            for (; at < stop && line.size() < m_nKeep; ++at) {
+                if (*at != 0) {
                     line.push_back(*at);
+                    last = *at;
                 }
-                last = *at;
+            }
+            // Past the kept part only the last byte matters (is it the CR of a CR LF?).
+            for (const char* back = stop; back > at;) {
+                if (*--back != 0) {
+                    last = *back;
+                    longer = true;
+                    break;
+                }
             }
             m_nPos = static_cast<std::size_t>(stop - m_block.data());
             if (lf) {
                 ++m_nPos;
-                if (last == '\r' && length <= m_nKeep) {
+                if (last == '\r' && !longer) {
                     line.pop_back(); // CR LF ends the line like LF alone
                 }
                 return true;
