@@ -100,20 +100,36 @@ void CCellTextPainter::DrawCells(QPainter& painter, qint64 x, int y, std::string
     painter.setPen(Qt::black);
     const QVector<quint32> glyphs =
         m_rawFont.isValid() ? m_rawFont.glyphIndexesForString(characters) : QVector<quint32>();
-    if (glyphs.size() == positions.size() && !glyphs.contains(0)) {
+    const bool mapped = glyphs.size() == positions.size();
+    QVector<quint32> found;
+    QVector<QPointF> foundAt;
+    if (mapped) {
+        found.reserve(glyphs.size());
+        foundAt.reserve(glyphs.size());
+        for (qsizetype i = 0; i < glyphs.size(); ++i) {
+            if (glyphs.at(i) != 0) {
+                found.append(glyphs.at(i));
+                foundAt.append(positions.at(i));
+            }
+        }
+    }
+    if (!found.isEmpty()) {
         QGlyphRun run;
         run.setRawFont(m_rawFont);
-        run.setGlyphIndexes(glyphs);
-        run.setPositions(positions);
+        run.setGlyphIndexes(found);
+        run.setPositions(foundAt);
         painter.drawGlyphRun(QPointF(0, 0), run);
-    } else {
-        // Some character is missing from the face: let Qt's font fallback draw them one by
-        // one, each still at its own cell.
+    }
+    if (found.size() != positions.size()) {
+        // The characters missing from the face: Qt's font fallback draws them one by one,
+        // each still at its own cell.
         painter.setFont(m_font);
         qsizetype index = 0;
         for (qsizetype i = 0; i < characters.size(); ++index) {
             const qsizetype length = characters.at(i).isHighSurrogate() ? 2 : 1;
-            painter.drawText(positions.at(index), characters.mid(i, length));
+            if (!mapped || glyphs.at(index) == 0) {
+                painter.drawText(positions.at(index), characters.mid(i, length));
+            }
             i += length;
         }
     }
