@@ -172,6 +172,12 @@ public:
                   std::string::npos)
             << ReadFile(errors);
         EXPECT_FALSE(QFile::exists(QString::fromStdString(Path("r.pdf"))));
+        EXPECT_EQ(Shell("timeout 60 " + PRINT + " - -o " + Quote(Path("r.pdf")) +
+                        " </dev/urandom 2>" + Quote(errors)),
+                  1);
+        EXPECT_NE(ReadFile(errors).find("standard input: a device is not a history file"),
+                  std::string::npos)
+            << ReadFile(errors);
     }
 
     // Random bytes print every page, from a file and from a pipe alike.
@@ -291,7 +297,7 @@ TEST_F(HostileInputTest, WorkFollowsWhatIsShownAndOnlyFilesAreReplaced) {
     } rows[] = {
         {"app: open a 2 MB single line, repaint at its end", &HostileInputTest::OpenALongLine},
         {"klt-print of a 2 MB single line", &HostileInputTest::PrintALongLine},
-        {"klt-print /dev/urandom", &HostileInputTest::PrintADevice},
+        {"klt-print /dev/urandom, by name and as -", &HostileInputTest::PrintADevice},
         {"klt-print of random bytes, file and pipe", &HostileInputTest::PrintRandomBytes},
         {"klt-decode of random bytes", &HostileInputTest::DecodeRandomBytes},
         {"klt-decode into a FIFO", &HostileInputTest::DecodeIntoAFifo},

@@ -451,14 +451,17 @@ int main(int argc, char** argv) {
     HistorySource source;
     source.name = options.input;
     std::error_code error;
-    if (options.input != "-") {
-        switch (kltio::ClassifyPath(options.input)) {
+    {
+        // Standard input is looked at through its name, so `- < /dev/urandom` is caught too
+        // (where the name does not exist, it classifies as missing and is read).
+        switch (kltio::ClassifyPath(options.input == "-" ? "/dev/stdin" : options.input)) {
         case kltio::NodeKind::Regular:
-            source.regular = true;
+            // Standard input is read once even when it is a file: it cannot be opened again.
+            source.regular = options.input != "-";
             break;
         case kltio::NodeKind::Device:
             // A device may never end, and every line counts for the page counter.
-            return Fail("cannot read " + options.input +
+            return Fail("cannot read " + DisplayName(options.input) +
                         ": a device is not a history file (copy what it gives into a file)");
         default:
             break;
