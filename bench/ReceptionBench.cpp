@@ -142,10 +142,12 @@ public:
     }
     // When line i (0-based, counted from the first machine line) was first painted.
     std::vector<Clock::time_point> painted;
+    int paints = 0;
 
 protected:
     bool eventFilter(QObject*, QEvent* event) override {
         if (event->type() == QEvent::Paint) {
+            ++paints;
             const int lines = m_lineCount();
             const auto now = Clock::now();
             while (static_cast<int>(painted.size()) < std::min(lines, LINES)) {
@@ -254,6 +256,7 @@ void BM_LineToScreenLatency(benchmark::State& state) {
             RunEventLoopUntil([&] { return machine.Done(); }, 60000);
             RunEventLoopFor(500);
             state.counters["floor_cpu_ms_per_s"] = (CpuMs() - cpuBefore) / (RECEIVE_SECONDS + 0.5);
+            state.counters["floor_paints_per_s"] = watch.paints / (RECEIVE_SECONDS + 0.5);
             ReportLatency(state, machine, watch.painted, "floor_");
         }
         {
@@ -278,6 +281,7 @@ void BM_LineToScreenLatency(benchmark::State& state) {
                 [&] { return machine.Done() && app.frame->GetState() == CMainFrame::STATE_READY; },
                 60000);
             state.counters["app_cpu_ms_per_s"] = (CpuMs() - cpuBefore) / (RECEIVE_SECONDS + 1.0);
+            state.counters["app_paints_per_s"] = watch.paints / (RECEIVE_SECONDS + 1.0);
             ReportLatency(state, machine, watch.painted, "app_");
         }
         state.counters["p95_vs_floor"] =

@@ -20,8 +20,6 @@
 #include <QToolBar>
 #include <QToolButton>
 
-#include <cstring>
-
 namespace {
 
 constexpr int FRAME_WIDTH = 360;

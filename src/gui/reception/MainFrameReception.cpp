@@ -54,26 +54,29 @@ void CMainFrame::InvalidateView() {
 }
 
 // While text arrives the view keeps its end in sight: scrolled to the bottom when the text
-// is taller than the window, and repainted without erasing. A refresh that finds no new
-// line while the view already shows the end would paint the same pixels again, so it paints
-// nothing.
+// is taller than the window, and repainted without erasing. The extent is taken from the
+// document first, so one refresh brings the newest line into view. A refresh that finds no
+// new line while the view already shows the end would paint the same pixels again, so it
+// paints nothing.
 void CMainFrame::FollowTheEnd() {
     CKLTView& view = *m_pView;
     const std::size_t lines = m_pDocument->GetLineCount();
+    const viewgeom::Size extent = viewgeom::TotalSize(m_pDocument->GetMaxLength(), lines);
     bool hasHorzBar = false;
     bool hasVertBar = false;
-    view.CheckScrollBars(hasHorzBar, hasVertBar);
-    // The last paint saw every line, and the scroll below would not move the view.
-    const bool paintedAll =
-        lines == m_nLinesAtRefresh &&
-        view.GetTotalSize() == viewgeom::TotalSize(m_pDocument->GetMaxLength(), lines);
-    const bool showsTheEnd =
-        !hasVertBar || (view.horizontalScrollBar()->value() == 0 &&
-                        view.verticalScrollBar()->value() == view.verticalScrollBar()->maximum());
-    if (paintedAll && showsTheEnd) {
-        return;
+    if (lines == m_nLinesAtRefresh && view.GetTotalSize() == extent) {
+        view.CheckScrollBars(hasHorzBar, hasVertBar);
+        const QScrollBar* vert = view.verticalScrollBar();
+        if (!hasVertBar ||
+            (view.horizontalScrollBar()->value() == 0 && vert->value() == vert->maximum())) {
+            return;
+        }
     }
     m_nLinesAtRefresh = lines;
+    if (view.GetTotalSize() != extent) {
+        view.SetScrollSizes(extent);
+    }
+    view.CheckScrollBars(hasHorzBar, hasVertBar);
     if (hasVertBar) {
         view.ScrollToPosition(0, view.GetTotalSize().cy);
     }
