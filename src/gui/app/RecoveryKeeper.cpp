@@ -1,0 +1,52 @@
+#include "gui/app/RecoveryKeeper.h"
+
+#include "core/document/KLTDoc.h"
+#include "core/res/Strings.h"
+#include "gui/framework/MessageBox.h"
+
+CRecoveryKeeper::CRecoveryKeeper(CKLTDoc& document, std::string folder, int periodMs)
+    : m_document(document), m_file(std::move(folder)) {
+    m_timer.setObjectName(QStringLiteral("recoveryTimer"));
+    m_timer.setInterval(periodMs);
+    connect(&m_timer, &QTimer::timeout, this, [this] { WriteNow(); });
+}
+
+void CRecoveryKeeper::ReceptionBegins() {
+    m_timer.start();
+}
+
+void CRecoveryKeeper::ReceptionEnds() {
+    if (m_timer.isActive()) {
+        m_timer.stop();
+        WriteNow();
+    }
+}
+
+void CRecoveryKeeper::WriteNow() {
+    if (m_document.IsModified() && m_document.GetLineCount() > 0) {
+        std::error_code ignored;
+        m_file.Write(m_document, ignored);
+    }
+}
+
+void CRecoveryKeeper::Discard() {
+    m_file.Remove();
+}
+
+bool CRecoveryKeeper::OfferAtStart() {
+    if (!m_file.Exists()) {
+        return false;
+    }
+    if (klt::AfxMessageBox(res::IDS_RECOVER_HISTORY, klt::MsgIcon::Question,
+                           klt::MsgButtons::YesNo) != klt::IDYES) {
+        m_file.Remove();
+        return false;
+    }
+    std::error_code error;
+    if (!m_file.Load(m_document, error)) {
+        // Left in place: the user may look for it by hand.
+        return false;
+    }
+    m_document.SetModifiedFlag(true);
+    return true;
+}
