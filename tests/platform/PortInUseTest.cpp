@@ -162,9 +162,7 @@ TEST_F(PortInUse, OurLockStopsAnotherProcessAndIsRemovedOnClose) {
     if (child == 0) {
         // Another process sees a live lock and a descriptor of ours.
         const bool locked = portusers::LockedByOtherProcess(lockFolder, pty.SlavePath());
-        struct stat status {};
-        ::stat(pty.SlavePath().c_str(), &status);
-        const bool open = portusers::OpenByOtherProcess(status.st_rdev);
+        const bool open = portusers::OpenByOtherProcess(pty.SlavePath());
         ::_exit(locked && open ? 0 : 1);
     }
     int status = 0;

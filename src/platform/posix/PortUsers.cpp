@@ -1,6 +1,7 @@
 #include "platform/posix/PortUsers.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -92,12 +93,22 @@ bool LockedByOtherProcess(const std::string& lockFolder, const std::string& devi
     return IsOtherLiveProcess(LockOwner(LockFilePath(lockFolder, devicePath)));
 }
 
-bool OpenByOtherProcess(dev_t device) {
+bool OpenByOtherProcess(const std::string& devicePath) {
+    // A descriptor's link names the device file it was opened by, with symbolic links
+    // resolved; comparing names spares a stat of every descriptor.
+    char resolved[PATH_MAX];
+    struct stat device {};
+    if (::realpath(devicePath.c_str(), resolved) == nullptr || ::stat(resolved, &device) != 0 ||
+        !S_ISCHR(device.st_mode)) {
+        return false;
+    }
+    const std::size_t resolvedLength = std::strlen(resolved);
     DIR* processes = ::opendir("/proc");
     if (processes == nullptr) {
         return false;
     }
     const std::string self = std::to_string(::getpid());
+    std::string link;
     bool found = false;
     while (!found) {
         const dirent* process = ::readdir(processes);
@@ -107,7 +118,7 @@ bool OpenByOtherProcess(dev_t device) {
         if (!AllDigits(process->d_name) || self == process->d_name) {
             continue;
         }
-        const std::string fdFolder = std::string("/proc/") + process->d_name + "/fd";
+        const std::string fdFolder = std::string("/proc/") + process->d_name + "/fd/";
         DIR* descriptors = ::opendir(fdFolder.c_str());
         if (descriptors == nullptr) {
             continue; // another user's process, or one that has just ended
@@ -116,17 +127,16 @@ bool OpenByOtherProcess(dev_t device) {
             if (!AllDigits(entry->d_name)) {
                 continue;
             }
-            const std::string link = fdFolder + "/" + entry->d_name;
-            // Only descriptors of device files can be the port; reading the link first spares
-            // a stat of every socket and pipe.
-            char target[16];
+            link.assign(fdFolder).append(entry->d_name);
+            char target[PATH_MAX];
             const ssize_t length = ::readlink(link.c_str(), target, sizeof target);
-            if (length < 5 || std::memcmp(target, "/dev/", 5) != 0) {
+            if (length != static_cast<ssize_t>(resolvedLength) ||
+                std::memcmp(target, resolved, resolvedLength) != 0) {
                 continue;
             }
             struct stat status {};
             if (::stat(link.c_str(), &status) == 0 && S_ISCHR(status.st_mode) &&
-                status.st_rdev == device) {
+                status.st_rdev == device.st_rdev) {
                 found = true;
                 break;
             }

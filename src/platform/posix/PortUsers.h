@@ -2,8 +2,6 @@
 
 #include <string>
 
-#include <sys/types.h>
-
 // Other programs that use a serial device. Terminal programs announce their use with a UUCP
 // lock file (LCK..ttyUSB0 in the lock folder, holding the owner's process id as ASCII);
 // loggers and scripts often take no lock at all, so their open descriptors are looked for
@@ -23,9 +21,9 @@ pid_t LockOwner(const std::string& lockPath);
 // process that has ended is stale and does not count.
 bool LockedByOtherProcess(const std::string& lockFolder, const std::string& devicePath);
 
-// True when a process other than this one has the character device (its st_rdev) open. One
+// True when a process other than this one has the character device at devicePath open. One
 // pass over /proc; processes whose descriptors cannot be read are skipped.
-bool OpenByOtherProcess(dev_t device);
+bool OpenByOtherProcess(const std::string& devicePath);
 
 // This process's lock on a device, held from a successful Acquire until destruction, which
 // removes the file if it still names this process. Where the lock folder cannot be written

@@ -97,7 +97,7 @@ int CPosixSerialDevice::OpenExclusive(const char* path, const std::string& lockF
         return -1;
     }
     if (portusers::LockedByOtherProcess(lockFolder, path) ||
-        (S_ISCHR(status.st_mode) && portusers::OpenByOtherProcess(status.st_rdev))) {
+        portusers::OpenByOtherProcess(path)) {
         errno = EBUSY;
         return -1;
     }
