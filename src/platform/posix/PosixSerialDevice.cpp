@@ -71,8 +71,31 @@ speed_t SpeedConstant(unsigned baudRate) {
 
 } // namespace
 
-std::unique_ptr<CSerialDevice> OpenSerialDevice(const char* devicePath) {
-    return CPosixSerialDevice::Open(devicePath);
+std::unique_ptr<CSerialDevice> OpenSerialDevice(const char* devicePath, SerialOpenError& error) {
+    std::unique_ptr<CSerialDevice> device = CPosixSerialDevice::Open(devicePath);
+    if (!device) {
+        switch (errno) {
+        case ENOENT:
+        case ENXIO:
+        case ENODEV:
+        case ENOTDIR:
+            error = SerialOpenError::Missing;
+            break;
+        case EACCES:
+        case EPERM:
+            error = SerialOpenError::PermissionDenied;
+            break;
+        case EBUSY:
+            error = SerialOpenError::Busy;
+            break;
+        default:
+            error = SerialOpenError::Other;
+            break;
+        }
+        return nullptr;
+    }
+    error = SerialOpenError::None;
+    return device;
 }
 
 std::unique_ptr<CPosixSerialDevice> CPosixSerialDevice::Open(const char* path,
@@ -96,8 +119,7 @@ int CPosixSerialDevice::OpenExclusive(const char* path, const std::string& lockF
     if (::stat(path, &status) != 0) {
         return -1;
     }
-    if (portusers::LockedByOtherProcess(lockFolder, path) ||
-        portusers::OpenByOtherProcess(path)) {
+    if (portusers::LockedByOtherProcess(lockFolder, path) || portusers::OpenByOtherProcess(path)) {
         errno = EBUSY;
         return -1;
     }
