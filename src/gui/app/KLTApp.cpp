@@ -5,6 +5,7 @@
 #include "gui/app/DocTemplate.h"
 #include "gui/app/MainFrame.h"
 #include "gui/app/SingleInstance.h"
+#include "gui/app/TerminationHandler.h"
 #include "gui/framework/FileDialog.h"
 
 #include <QApplication>
@@ -34,6 +35,7 @@ CKLTApp::CKLTApp() {
 }
 
 CKLTApp::~CKLTApp() {
+    m_pTermination.reset();
     m_pDocTemplate.reset();
     if (g_pApp == this) {
         g_pApp = nullptr;
@@ -69,6 +71,9 @@ bool CKLTApp::InitInstance() {
     CMainFrame* frame = GetMainWnd();
     frame->setAcceptDrops(true);
     m_pInstance->SetComeForwardHandler([frame] { BringForward(frame); });
+    // From here on a logout or kill ends the app in order, keeping an unsaved reception.
+    m_pTermination = std::make_unique<CTerminationHandler>(*m_pDocTemplate);
+    m_pDocTemplate->OfferRecovery();
     return true;
 }
 

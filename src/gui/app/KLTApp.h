@@ -9,6 +9,7 @@ class CKLTDoc;
 class CMainFrame;
 class CMySingleDocTemplate;
 class CSingleInstance;
+class CTerminationHandler;
 class QWidget;
 
 // The application: start-up as the only running copy, the document template with its one
@@ -52,6 +53,7 @@ private:
     QTranslator m_qtTranslator;
     std::unique_ptr<CSingleInstance> m_pInstance;
     std::unique_ptr<CMySingleDocTemplate> m_pDocTemplate;
+    std::unique_ptr<CTerminationHandler> m_pTermination; // refers to the template
 };
 
 CKLTApp* AfxGetApp();

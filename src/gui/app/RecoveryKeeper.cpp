@@ -4,15 +4,17 @@
 #include "core/res/Strings.h"
 #include "gui/framework/MessageBox.h"
 
-CRecoveryKeeper::CRecoveryKeeper(CKLTDoc& document, std::string folder, int periodMs)
-    : m_document(document), m_file(std::move(folder)) {
+CRecoveryKeeper::CRecoveryKeeper(CKLTDoc& document, const RecoverySettings& settings)
+    : m_document(document), m_file(settings.folder) {
     m_timer.setObjectName(QStringLiteral("recoveryTimer"));
-    m_timer.setInterval(periodMs);
+    m_timer.setInterval(settings.periodMs);
     connect(&m_timer, &QTimer::timeout, this, [this] { WriteNow(); });
 }
 
 void CRecoveryKeeper::ReceptionBegins() {
-    m_timer.start();
+    if (!m_timer.isActive()) {
+        m_timer.start();
+    }
 }
 
 void CRecoveryKeeper::ReceptionEnds() {

@@ -8,7 +8,12 @@
 #include <string>
 
 class CKLTDoc;
-class QWidget;
+
+// Where the recovery file lives and how often it is written during a reception.
+struct RecoverySettings {
+    std::string folder = CRecoveryFile::DefaultFolder();
+    int periodMs = 10000;
+};
 
 // Keeps the history of a reception in the recovery file until the user has saved it or given
 // it up: written every period while a reception runs and the history is modified, once more
@@ -16,10 +21,7 @@ class QWidget;
 // thread.
 class CRecoveryKeeper : public QObject {
 public:
-    static constexpr int DEFAULT_PERIOD_MS = 10000;
-
-    // folder: where the file lives (CRecoveryFile::DefaultFolder() for the user's).
-    CRecoveryKeeper(CKLTDoc& document, std::string folder, int periodMs = DEFAULT_PERIOD_MS);
+    CRecoveryKeeper(CKLTDoc& document, const RecoverySettings& settings);
 
     void ReceptionBegins();
     void ReceptionEnds();
