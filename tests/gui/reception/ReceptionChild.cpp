@@ -5,7 +5,7 @@
 //       Receives from PORT with the recovery file written every PERIOD_MS, printing
 //       "lines N" whenever the history has grown. Ended by a termination request the way
 //       the app is, it then saves the history as it stood to SAVE_PATH and prints
-//       "ended STATE PORT_OPEN READER_RUNNING"; its exit status is the app's.
+//       "ended port PORT_OPEN reader READER_RUNNING"; its exit status is the app's.
 //   klt_reception_child recover yes|no SAVE_PATH
 //       Starts as the app does, answering the recovery question; saves the history to
 //       SAVE_PATH and prints "asked ASKED modified MODIFIED title TITLE".
@@ -96,7 +96,7 @@ int main(int argc, char* argv[]) {
 
     const int status = QApplication::exec();
     poll.stop();
-    std::printf("ended %d %d %d\n", frame.GetState(), frame.Controller().IsPortOpen() ? 1 : 0,
+    std::printf("ended port %d reader %d\n", frame.Controller().IsPortOpen() ? 1 : 0,
                 frame.Controller().IsReaderRunning() ? 1 : 0);
     const bool saved = Save(doc, savePath);
     // Nothing may ask on the way out.
