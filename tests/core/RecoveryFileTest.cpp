@@ -68,7 +68,7 @@ TEST_F(RecoveryFile, HoldsWhatASaveWritesForTheUserAlone) {
     recovery.Remove();
     EXPECT_FALSE(recovery.Exists());
     recovery.Remove(); // nothing there: no harm
-    EXPECT_EQ(Listing(), "state\n");
+    EXPECT_EQ(Listing(), "saved.txt\nstate\n");
 }
 
 TEST_F(RecoveryFile, UnknownOrUnusableFolderWritesNothing) {
