@@ -74,14 +74,14 @@ bool CKLTApp::InitInstance() {
     // From here on a logout or kill ends the app in order, keeping an unsaved reception.
     m_pTermination = std::make_unique<CTerminationHandler>(*m_pDocTemplate);
     m_pDocTemplate->OfferRecovery();
-    return true;
+    return m_pTermination->ExitCode() == 0;
 }
 
 int CKLTApp::ExitInstance() {
     if (m_nNumPreviewPages != 0) {
         UserSettings().setValue(PREVIEW_PAGES_KEY, m_nNumPreviewPages);
     }
-    return 0;
+    return m_pTermination ? m_pTermination->ExitCode() : 0;
 }
 
 bool CKLTApp::OnFileNew() {

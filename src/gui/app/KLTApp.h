@@ -22,8 +22,9 @@ public:
     CKLTApp& operator=(const CKLTApp&) = delete;
 
     // Needs the QApplication. False ends the program: another copy runs (it has been asked
-    // to come forward) or the start failed. The command line is not looked at: every start
-    // is an empty untitled history.
+    // to come forward), the start failed, or the system asked the app to end meanwhile. The
+    // command line is not looked at: every start is an empty untitled history (or the
+    // recovered one).
     bool InitInstance();
     int ExitInstance();
 

@@ -39,9 +39,14 @@ bool CRecoveryKeeper::OfferAtStart() {
     if (!m_file.Exists()) {
         return false;
     }
-    if (klt::AfxMessageBox(res::IDS_RECOVER_HISTORY, klt::MsgIcon::Question,
-                           klt::MsgButtons::YesNo) != klt::IDYES) {
-        m_file.Remove();
+    const int answer = klt::AfxMessageBox(res::IDS_RECOVER_HISTORY, klt::MsgIcon::Question,
+                                          klt::MsgButtons::YesNo);
+    if (answer != klt::IDYES) {
+        // Only a plain no gives it up; a question ended otherwise (the app told to end
+        // meanwhile) keeps it for the next start.
+        if (answer == klt::IDNO) {
+            m_file.Remove();
+        }
         return false;
     }
     std::error_code error;

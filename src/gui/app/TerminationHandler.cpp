@@ -19,11 +19,11 @@ CTerminationHandler::CTerminationHandler(CMySingleDocTemplate& docTemplate)
 CTerminationHandler::~CTerminationHandler() = default;
 
 void CTerminationHandler::OnRequest(int signalNumber) {
-    if (m_bEnding) {
+    if (m_nExitCode != 0) {
         return;
     }
-    m_bEnding = true;
+    m_nExitCode = 128 + signalNumber;
     m_docTemplate.EndForTermination();
     // Leaves every event loop, also those of a dialog or message box that is up.
-    QCoreApplication::exit(128 + signalNumber);
+    QCoreApplication::exit(m_nExitCode);
 }

@@ -21,10 +21,15 @@ public:
     // False when the requests could not be watched (they then end the process at once).
     bool IsWatching() const { return m_pWatch != nullptr; }
 
+    // 128 + the signal's number once a request has been handled, else 0. A request handled
+    // before the main event loop runs (during a question at start) cannot leave that loop,
+    // so the start checks this.
+    int ExitCode() const { return m_nExitCode; }
+
 private:
     void OnRequest(int signalNumber);
 
     CMySingleDocTemplate& m_docTemplate;
     std::unique_ptr<kltapp::CTerminationWatch> m_pWatch;
-    bool m_bEnding = false;
+    int m_nExitCode = 0;
 };
