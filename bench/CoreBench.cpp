@@ -3,10 +3,12 @@
 //   loading a 100 MB, 2M-line file   vs reading the file into memory  (time, goal <= 3x)
 //   peak memory of that load         vs the file size                 (goal <= 2x)
 //   saving that history              vs writing the same bytes        (time, goal <= 2x)
+//   looking for other users of a port vs listing every process's descriptors (time, <= 3x)
 // Both sides of the save comparison flush to disk, since the save does.
 #include "core/document/KLTDoc.h"
 #include "core/reception/ChunkText.h"
 #include "core/reception/ComAPI.h"
+#include "platform/posix/PortUsers.h"
 
 #include <benchmark/benchmark.h>
 
@@ -21,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -247,6 +250,45 @@ void BM_SaveHistory(benchmark::State& state) {
 }
 BENCHMARK(BM_SaveHistory)->Unit(benchmark::kMillisecond);
 
+// The baseline of the port-user search: one pass over /proc that only lists each process's
+// descriptors, the least such a search can do.
+void BM_ListProcessDescriptors(benchmark::State& state) {
+    std::size_t processes = 0;
+    for (auto _ : state) {
+        std::size_t entries = 0;
+        processes = 0;
+        DIR* proc = ::opendir("/proc");
+        while (const dirent* process = proc ? ::readdir(proc) : nullptr) {
+            if (process->d_name[0] < '0' || process->d_name[0] > '9') {
+                continue;
+            }
+            ++processes;
+            const std::string folder = std::string("/proc/") + process->d_name + "/fd";
+            if (DIR* fds = ::opendir(folder.c_str())) {
+                while (::readdir(fds) != nullptr) {
+                    ++entries;
+                }
+                ::closedir(fds);
+            }
+        }
+        if (proc) {
+            ::closedir(proc);
+        }
+        benchmark::DoNotOptimize(entries);
+    }
+    state.counters["processes"] = static_cast<double>(processes);
+}
+BENCHMARK(BM_ListProcessDescriptors)->Unit(benchmark::kMillisecond);
+
+// The search for another program that has a port open, for a device that nobody keeps
+// open, so the whole pass is made.
+void BM_FindOtherOpeners(benchmark::State& state) {
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(portusers::OpenByOtherProcess("/dev/full"));
+    }
+}
+BENCHMARK(BM_FindOtherOpeners)->Unit(benchmark::kMillisecond);
+
 // Records each benchmark's time per iteration for the ratios printed at the end.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
@@ -336,6 +378,8 @@ int main(int argc, char** argv) {
                         "BM_ReadHistoryIntoMemory", "<= 3x");
     reporter.PrintRatio("save time / write-and-flush time", "BM_SaveHistory",
                         "BM_WriteHistoryBytes", "<= 2x");
+    reporter.PrintRatio("port-user search / descriptor listing", "BM_FindOtherOpeners",
+                        "BM_ListProcessDescriptors", "<= 3x");
     PrintLoadPeak(self);
     return 0;
 }

@@ -353,26 +353,39 @@ TEST_F(ReceptionControllerTest, InputKeepsTheReceptionGoingAndStopKeepsTheText) 
     EXPECT_FALSE(m_controller->IsReaderRunning());
 }
 
-TEST_F(ReceptionControllerTest, AReadThatFailsIsSilentAndTheSilenceEndsTheReception) {
+// The machine's end goes away (an adapter pulled out): the reception ends at once with a
+// message of its own, not a second later as if the history were complete, and what arrived
+// before stays.
+TEST_F(ReceptionControllerTest, ALostLineEndsTheReceptionAtOnceKeepingTheText) {
     StartReception();
     m_shell.When([&] { return Waiting(); }, [&] { m_line.Write("****\rPART\r"); });
     m_shell.When([&] { return m_shell.document == "****\r\nPART\r\n"; },
-                 [&] {
-                     m_line.CloseMaster(); // every read fails from here on
-                 });
-    // Several polls fail while virtual time stands still; then one silent second.
-    m_shell.When([&] { return true; },
-                 [&] {
-                     const auto until = SteadyClock::now() + std::chrono::milliseconds(300);
-                     EXPECT_TRUE(m_shell.RunUntil([&] { return SteadyClock::now() > until; }));
-                     EXPECT_EQ(State(), Controller::STATE_RECEIVING);
-                     EXPECT_TRUE(m_shell.messages.empty());
-                     m_shell.Advance(1000);
-                 });
+                 [&] { m_line.CloseMaster(); });
+    // No virtual time passes: neither the silence nor the time-out can end it.
     ASSERT_TRUE(RunUntilReady());
-    EXPECT_EQ(MessageIds(), std::vector<unsigned>{res::IDS_RECEIVE_FINISHED});
+    ASSERT_EQ(MessageIds(), std::vector<unsigned>{res::IDS_CONNECTION_LOST});
+    EXPECT_EQ(m_shell.messages[0].icon, ReceptionIcon::Stop);
     EXPECT_EQ(m_shell.document, "****\r\nPART\r\n");
     EXPECT_FALSE(m_controller->IsPortOpen());
+    EXPECT_FALSE(m_controller->IsReaderRunning());
+    for (unsigned id = Controller::TIMER_STARTUP; id <= Controller::TIMER_VIEW_REFRESH; ++id) {
+        EXPECT_FALSE(m_shell.IsTimerSet(id)) << id;
+    }
+}
+
+TEST_F(ReceptionControllerTest, ALostLineWhileWaitingForTheMarkerEndsTheWait) {
+    StartReception();
+    m_shell.When([&] { return Waiting(); }, [&] { m_line.Write("BOOT\r"); });
+    m_shell.When([&] { return !m_controller->MarkerText().empty(); },
+                 [&] { m_line.CloseMaster(); });
+    ASSERT_TRUE(RunUntilReady());
+    ASSERT_EQ(MessageIds(), std::vector<unsigned>{res::IDS_CONNECTION_LOST});
+    // Shown over the wait dialog, which closes after it.
+    EXPECT_TRUE(m_shell.messages[0].overWaitDialog);
+    EXPECT_FALSE(m_shell.WaitDialogUp());
+    EXPECT_TRUE(m_shell.document.empty());
+    EXPECT_FALSE(m_controller->IsPortOpen());
+    EXPECT_FALSE(m_shell.IsTimerSet(Controller::TIMER_MARKER_TIMEOUT));
 }
 
 // A UI thread that does not get round to the handed-over text for a while: the reader holds
@@ -403,21 +416,26 @@ TEST_F(ReceptionControllerTest, ABusyUiThreadSlowsTheTransferButLosesNothing) {
     m_controller->OnReceiveStop();
 }
 
-TEST_F(ReceptionControllerTest, APortThatCannotBeOpenedShows103AndLeavesAnEmptyDocument) {
+TEST_F(ReceptionControllerTest, APortThatCannotBeOpenedSaysWhyAndLeavesAnEmptyDocument) {
     PseudoTerminal held;
     CComAPI holder; // another program holding the line
     ASSERT_EQ(holder.OpenAndDrain(held.PortName().c_str()), 1);
-    const std::pair<const char*, std::string> ports[] = {
-        {"missing", "pts/999999"},
-        {"busy", held.PortName()},
+    struct Case {
+        const char* what;
+        std::string port;
+        unsigned message;
     };
-    for (const auto& [what, port] : ports) {
+    const Case cases[] = {
+        {"missing", "pts/999999", res::IDS_PORT_NOT_CONNECTED},
+        {"busy", held.PortName(), res::IDS_PORT_OPEN_FAILED},
+    };
+    for (const auto& [what, port, message] : cases) {
         m_shell.messages.clear();
         m_shell.document = "OLD\r\n";
         m_controller->SetPortName(port);
         m_controller->OnReceiveStart();
         m_shell.Advance(10);
-        EXPECT_EQ(MessageIds(), std::vector<unsigned>{res::IDS_PORT_OPEN_FAILED}) << what;
+        EXPECT_EQ(MessageIds(), std::vector<unsigned>{message}) << what;
         EXPECT_EQ(State(), Controller::STATE_READY) << what;
         EXPECT_TRUE(m_shell.document.empty()) << what;
         EXPECT_FALSE(m_controller->IsPortOpen()) << what;

@@ -90,6 +90,13 @@ int PseudoTerminal::OpenObserver() {
     return m_observer;
 }
 
+void PseudoTerminal::CloseObserver() {
+    if (m_observer >= 0) {
+        ::close(m_observer);
+        m_observer = -1;
+    }
+}
+
 bool PseudoTerminal::WaitForInput(std::size_t count) {
     const int fd = OpenObserver();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);

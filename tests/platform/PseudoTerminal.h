@@ -32,6 +32,8 @@ public:
     // refuses further opens), to watch its input queue and its attributes. Opened in raw
     // mode with unusual settings, which the link must replace.
     int OpenObserver();
+    // Closes that descriptor: while it is open, other processes see the port in use.
+    void CloseObserver();
 
     // Waits (up to a few seconds) until at least count bytes wait in the slave's input queue:
     // bytes written to the master reach it asynchronously.

@@ -15,6 +15,7 @@ struct Script {
     std::string failingStep;
     bool openFails = false;
     std::vector<std::size_t> reads; // sizes delivered by successive reads, then nothing
+    bool readLosesTheLine = false;  // a failing read reports the line lost
     SerialLineSettings settings{};
 };
 
@@ -34,14 +35,17 @@ public:
         return Step("settings");
     }
     bool StopEventNotification() override { return Step("events"); }
-    bool Read(std::uint8_t* buffer, std::size_t size, std::size_t& received) override {
+    SerialRead Read(std::uint8_t* buffer, std::size_t size, std::size_t& received) override {
         received = 0;
         if (!script.reads.empty()) {
             received = std::min(size, script.reads.front());
             script.reads.erase(script.reads.begin());
             std::fill(buffer, buffer + received, std::uint8_t{'A'});
         }
-        return Step("read " + std::to_string(size));
+        if (!Step("read " + std::to_string(size))) {
+            return script.readLosesTheLine ? SerialRead::LineLost : SerialRead::Failed;
+        }
+        return SerialRead::Done;
     }
     bool DropDtr() override { return Step("dtr"); }
 
@@ -101,16 +105,22 @@ TEST_F(SerialLinkSteps, FailingConfigurationStepReleasesThePortWithoutPurgeOrDtr
 }
 
 TEST_F(SerialLinkSteps, FailedReadDeliversNothingAndKeepsThePortOpen) {
-    ASSERT_EQ(link.OpenPort("ttyS0"), 1);
-    script.steps.clear();
-    script.failingStep = "read";
-    script.reads = {5};
-    std::uint8_t out[CComAPI::DECODED_BUFFER_SIZE];
-    std::size_t length = 99;
-    EXPECT_EQ(link.ReadAndDecode(out, length), 0);
-    EXPECT_EQ(length, 0u);
-    EXPECT_TRUE(link.IsOpen());
-    EXPECT_EQ(script.steps, (Steps{"clear", "read 512"}));
+    // A read that fails is "nothing arrived"; a lost line has a result of its own. Neither
+    // closes the port, which is the caller's step.
+    for (const auto& [lost, result] : {std::pair{false, 0}, {true, CComAPI::READ_LINE_LOST}}) {
+        ASSERT_EQ(link.OpenPort("ttyS0"), 1);
+        script.steps.clear();
+        script.failingStep = "read";
+        script.readLosesTheLine = lost;
+        script.reads = {5};
+        std::uint8_t out[CComAPI::DECODED_BUFFER_SIZE];
+        std::size_t length = 99;
+        EXPECT_EQ(link.ReadAndDecode(out, length), result);
+        EXPECT_EQ(length, 0u);
+        EXPECT_TRUE(link.IsOpen());
+        EXPECT_EQ(script.steps, (Steps{"clear", "read 512"}));
+        script = Script{};
+    }
 }
 
 TEST_F(SerialLinkSteps, CloseReopenAndDestructionReleaseThePortTheirOwnWay) {

@@ -179,16 +179,20 @@ TEST_F(SerialLink, PortInUseCannotBeOpenedAgainUntilClosed) {
     EXPECT_FALSE(second.IsOpen());
     EXPECT_EQ(second.OpenAndDrain("pts/999999"), 0);
     EXPECT_EQ(second.LastOpenError(), SerialOpenError::Missing);
-    EXPECT_EQ(OpenInOtherProcess(pty.PortName()), 0);
 
     // The refused opens did not disturb the owner.
     Arrive(ToBytes("X\r"));
     EXPECT_EQ(Read(), std::make_pair(1, ToBytes("X\r\n")));
 
+    // Our observer would count as another program using the port.
+    pty.CloseObserver();
+    EXPECT_EQ(OpenInOtherProcess(pty.PortName()), 0);
+
     link.ClosePort();
     EXPECT_EQ(OpenInOtherProcess(pty.PortName()), 1);
     EXPECT_EQ(second.OpenAndDrain(pty.PortName().c_str()), 1);
     EXPECT_EQ(second.LastOpenError(), SerialOpenError::None);
+    second.ClosePort();
 }
 
 TEST_F(SerialLink, ClosedPortCanBeOpenedAgainByAnotherUser) {
@@ -199,6 +203,7 @@ TEST_F(SerialLink, ClosedPortCanBeOpenedAgainByAnotherUser) {
     // everyone but root.
     ASSERT_EQ(link.OpenAndDrain(pty.PortName().c_str()), 1);
     link.ClosePort();
+    pty.CloseObserver();
     ASSERT_EQ(::chmod(pty.SlavePath().c_str(), 0666), 0);
     const pid_t child = ::fork();
     if (child == 0) {
@@ -214,11 +219,15 @@ TEST_F(SerialLink, ClosedPortCanBeOpenedAgainByAnotherUser) {
     EXPECT_EQ(WEXITSTATUS(status), 1);
 }
 
-TEST_F(SerialLink, OtherEndVanishingEndsInputButNotThePort) {
+TEST_F(SerialLink, OtherEndVanishingMidStreamIsALostLineNotSilence) {
     ASSERT_EQ(link.OpenAndDrain(pty.PortName().c_str()), 1);
+    Arrive(ToBytes("AB\r"));
+    EXPECT_EQ(Read(), std::make_pair(1, ToBytes("AB\r\n")));
+    EXPECT_EQ(Read(), std::make_pair(0, Bytes{}));
     pty.CloseMaster();
+    // Every later read says so; the port stays open until the caller closes it.
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(Read(), std::make_pair(0, Bytes{}));
+        EXPECT_EQ(Read(), std::make_pair(CComAPI::READ_LINE_LOST, Bytes{}));
     }
     EXPECT_TRUE(link.IsOpen());
     link.ClosePort();
@@ -265,6 +274,7 @@ TEST_F(SerialLink, FailedOpenLeavesNoPortAndKeepsTheDecoderState) {
     ASSERT_EQ(link.OpenAndDrain(pty.PortName().c_str()), 1);
     EXPECT_EQ(link.OpenAndDrain("ttyKLTNoSuchPort"), 0);
     EXPECT_FALSE(link.IsOpen());
+    pty.CloseObserver();
     EXPECT_EQ(OpenInOtherProcess(pty.PortName()), 1);
 }
 

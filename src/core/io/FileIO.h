@@ -71,13 +71,28 @@ std::unique_ptr<COutput> OpenForWriting(const std::string& path, OtherNodes othe
 // file or a directory meanwhile. Used by OpenForWriting.
 std::unique_ptr<COutput> OpenInPlace(const std::string& path, std::error_code& error);
 
+// Who may read a file that is written.
+enum class FileAccess {
+    Usual,     // the old file's permissions, or the user's default ones for a new file
+    OwnerOnly, // the user alone, whatever the old file allowed
+};
+
 // A file written whole or not at all: the bytes go to a temporary file beside the target,
 // which Commit flushes to disk and renames over the target. Destroying it uncommitted
 // removes the temporary file and leaves the target untouched. A symbolic link is followed:
 // the file it points to is replaced, the link stays. A write-protected target is refused.
 class CAtomicFile : public COutput {
 public:
-    static std::unique_ptr<CAtomicFile> Create(const std::string& path, std::error_code& error);
+    static std::unique_ptr<CAtomicFile> Create(const std::string& path, std::error_code& error,
+                                               FileAccess access = FileAccess::Usual);
 };
+
+// Makes sure a folder for the user's own data exists: it and any missing parents are created
+// for the user alone. An existing folder of the user's is restricted to the user; one that
+// belongs to someone else, or a path that is not a folder, is refused.
+bool CreatePrivateFolder(const std::string& path, std::error_code& error);
+
+// Removes a file; a file that is not there is no error.
+bool RemoveFile(const std::string& path, std::error_code& error);
 
 } // namespace kltio

@@ -86,7 +86,7 @@ int CComAPI::OpenAndDrain(const char* portName) {
     std::size_t received = 0;
     do {
         m_hCom->ClearLineErrors();
-    } while (m_hCom->Read(discard, sizeof discard, received) && received > 0);
+    } while (m_hCom->Read(discard, sizeof discard, received) == SerialRead::Done && received > 0);
     return 1;
 }
 
@@ -98,8 +98,11 @@ int CComAPI::ReadAndDecode(std::uint8_t* out, std::size_t& decodedLength) {
     }
     m_hCom->ClearLineErrors();
     std::size_t received = 0;
-    const bool ok = m_hCom->Read(m_byRxBuf, RX_BUFFER_SIZE, received);
-    m_dwRxLen = ok ? static_cast<std::uint32_t>(received) : 0;
+    const SerialRead result = m_hCom->Read(m_byRxBuf, RX_BUFFER_SIZE, received);
+    m_dwRxLen = result == SerialRead::Done ? static_cast<std::uint32_t>(received) : 0;
+    if (result == SerialRead::LineLost) {
+        return READ_LINE_LOST;
+    }
     if (m_dwRxLen == 0) {
         return 0;
     }

@@ -52,9 +52,14 @@ public:
     // closed first. After a failure no port is open.
     int OpenPort(const char* portName);
 
+    // ReadAndDecode's result when the line is gone for good (an unplugged adapter, the
+    // other end closed); the port stays open until ClosePort.
+    static constexpr int READ_LINE_LOST = -1;
+
     // Reads what has arrived, without waiting, and decodes it into out (room for
     // DECODED_BUFFER_SIZE bytes). Returns 1 when the read delivered at least one byte, even
-    // if it decoded to nothing; 0 when nothing arrived, the read failed or no port is open.
+    // if it decoded to nothing; 0 when nothing arrived, the read failed or no port is open;
+    // READ_LINE_LOST once the line is lost (after every byte that arrived before).
     // decodedLength receives the number of bytes written to out (0 with the result 0); no
     // terminator is written.
     int ReadAndDecode(std::uint8_t* out, std::size_t& decodedLength);

@@ -13,6 +13,19 @@ namespace {
 
 constexpr std::string_view MARKER = "****";
 
+// A device this user may not use, or one that is not plugged in, needs other advice than
+// closing other programs.
+unsigned OpenFailureMessage(SerialOpenError error) {
+    switch (error) {
+    case SerialOpenError::PermissionDenied:
+        return res::IDS_PORT_PERMISSION_DENIED;
+    case SerialOpenError::Missing:
+        return res::IDS_PORT_NOT_CONNECTED;
+    default:
+        return res::IDS_PORT_OPEN_FAILED;
+    }
+}
+
 std::thread StartPlainThread(std::function<void()> body) {
     return std::thread(std::move(body));
 }
@@ -163,11 +176,7 @@ void CReceptionController::OnTimerWaitMarker(unsigned id) {
     if (id == TIMER_OPEN_PORT) {
         m_clock.KillTimer(TIMER_OPEN_PORT);
         if (!m_com.IsOpen() && !m_com.OpenAndDrain(m_szPortName)) {
-            // A device this user may not use needs other advice than closing other programs.
-            m_sink.ShowMessage(m_com.LastOpenError() == SerialOpenError::PermissionDenied
-                                   ? res::IDS_PORT_PERMISSION_DENIED
-                                   : res::IDS_PORT_OPEN_FAILED,
-                               ReceptionIcon::Stop);
+            m_sink.ShowMessage(OpenFailureMessage(m_com.LastOpenError()), ReceptionIcon::Stop);
             ChangeState(ReturnState());
             return;
         }
@@ -293,6 +302,7 @@ void CReceptionController::ReaderThreadProc(std::uint64_t reception, std::uint64
     std::uint8_t chunk[CComAPI::DECODED_BUFFER_SIZE];
     std::size_t length = 0; // decoded bytes in chunk
     std::size_t offset = 0; // of which handed over
+    bool lineLost = false;
     while (m_bReaderRunning.load()) {
         {
             std::unique_lock<std::mutex> lock(m_readerWakeLock);
@@ -306,7 +316,12 @@ void CReceptionController::ReaderThreadProc(std::uint64_t reception, std::uint64
         // what arrives meanwhile.
         if (offset == length) {
             std::size_t decoded = 0;
-            if (m_com.ReadAndDecode(chunk, decoded) != 1) {
+            const int result = m_com.ReadAndDecode(chunk, decoded);
+            if (result == CComAPI::READ_LINE_LOST) {
+                lineLost = true;
+                break;
+            }
+            if (result != 1) {
                 continue;
             }
             received = true;
@@ -329,6 +344,10 @@ void CReceptionController::ReaderThreadProc(std::uint64_t reception, std::uint64
                  std::string(reinterpret_cast<const char*>(chunk) + offset, length - offset),
                  false);
     }
+    // Nothing more will arrive; said after the last chunk, so that it is all kept.
+    if (lineLost) {
+        m_sink.PostToUiThread([this, reception, reader] { OnLineLost(reception, reader); });
+    }
 }
 
 void CReceptionController::HandOver(std::uint64_t reception, std::uint64_t reader, std::string text,
@@ -337,6 +356,27 @@ void CReceptionController::HandOver(std::uint64_t reception, std::uint64_t reade
     m_sink.PostToUiThread([this, reception, reader, received, text = std::move(text)] {
         OnReaderChunk(reception, reader, text, received);
     });
+}
+
+void CReceptionController::OnLineLost(std::uint64_t reception, std::uint64_t reader) {
+    if (m_bShutDown || reception != m_nReception || reader != m_nReader ||
+        (m_nState != STATE_WAIT_MARKER && m_nState != STATE_RECEIVING)) {
+        return;
+    }
+    const int state = m_nState;
+    StopReader();
+    m_clock.KillTimer(m_nReaderTimerId);
+    // Closed before the message, so the adapter can be plugged in again while it is up.
+    m_com.ClosePort();
+    m_sink.ShowMessage(res::IDS_CONNECTION_LOST, ReceptionIcon::Stop);
+    if (m_bShutDown || m_nState != state) {
+        return;
+    }
+    if (state == STATE_WAIT_MARKER) {
+        m_sink.EndWaitDialog(0); // the wait ends as a time-out does, back to READY
+    } else {
+        ChangeState(STATE_READY);
+    }
 }
 
 void CReceptionController::OnReaderChunk(std::uint64_t reception, std::uint64_t reader,

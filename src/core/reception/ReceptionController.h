@@ -186,6 +186,9 @@ private:
     void HandOver(std::uint64_t reception, std::uint64_t reader, std::string text, bool received);
     void OnReaderChunk(std::uint64_t reception, std::uint64_t reader, std::string_view text,
                        bool received);
+    // The reader found the line gone (after handing over all it had read): the reception
+    // ends at once with message 110, keeping what was received.
+    void OnLineLost(std::uint64_t reception, std::uint64_t reader);
 
     void ApplyFlags();
     int ReturnState() const { return m_bShownOnce ? STATE_READY : STATE_STARTUP; }

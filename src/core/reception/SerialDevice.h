@@ -15,6 +15,14 @@ struct SerialLineSettings {
     int stopBits;
 };
 
+// What a read of the port found.
+enum class SerialRead {
+    Done,     // the bytes that had arrived, possibly none
+    Failed,   // the read failed; the port may still deliver later
+    LineLost, // the device is gone or hung up (adapter unplugged, other end closed): nothing
+              // more will arrive on this descriptor
+};
+
 // One open serial port, as the platform provides it. Each operation is one step of opening,
 // reading or closing the port; the serial link decides their order and what a failure means.
 // A step that a kind of device cannot carry out, but whose effect does not apply to it
@@ -44,8 +52,9 @@ public:
     virtual bool StopEventNotification() = 0;
 
     // Delivers up to size received bytes without waiting. received is 0 when nothing has
-    // arrived, which is not a failure.
-    virtual bool Read(std::uint8_t* buffer, std::size_t size, std::size_t& received) = 0;
+    // arrived, which is not a failure; bytes that arrived before the line was lost are
+    // delivered before LineLost is reported.
+    virtual SerialRead Read(std::uint8_t* buffer, std::size_t size, std::size_t& received) = 0;
 
     // Drops DTR.
     virtual bool DropDtr() = 0;
@@ -61,7 +70,8 @@ enum class SerialOpenError {
 };
 
 // Opens the serial device at devicePath for reading and writing, for this process alone.
-// Null when it cannot, with error telling why.
+// Null when it cannot, with error telling why: Busy also when another program has it open
+// or holds its lock, Missing when the device is not (or no longer) there.
 std::unique_ptr<CSerialDevice> OpenSerialDevice(const char* devicePath, SerialOpenError& error);
 
 // A port name becomes a device path by this prefix; a name that is already a path is used

@@ -29,6 +29,16 @@ const char* LoadString(unsigned id) {
          "ユーザーを dialout グループに追加して、\n   ログインし直して下さい。"},
         {IDS_NOT_A_FILE,
          "%1 はファイルではないため、開けません。\n操作履歴のファイルを選んで下さい。"},
+        {IDS_CONNECTION_LOST,
+         "COMポートとの接続が受信中に切断されました。\nそれまでに受信した操作履歴は残っています。"
+         "\n\n●ケーブルやUSBシリアル変換アダプターの接続を\n   確認して下さい。"},
+        {IDS_PORT_NOT_CONNECTED,
+         "COMポートのオープンに失敗しました。\n\n●指定したCOMポートが接続されていません。\n   "
+         "USBシリアル変換アダプターを接続して、\n   【通信設定】->【通信ポートの設定】より\n   "
+         "通信ポートを選択し直して下さい。"},
+        {IDS_RECOVER_HISTORY,
+         "保存されていない操作履歴が見つかりました。\n前回の受信が途中で終了した可能性があります。"
+         "\n\nこの操作履歴を開きますか？\n(「いいえ」を選ぶと、この操作履歴は削除されます。)"},
         {IDS_ABOUT_VERSION, "KLT, Version " KLT_VERSION},
         {IDS_ABOUT_NOTICE, "操作履歴の受信・保存・印刷ツール  Copyright (C) KLT の開発者"},
         {IDR_MAINFRAME, "KLT\n\nKLT\nKLT Files (*.txt)\n.txt\nKLT.Document\nKLT.Document"},

@@ -14,9 +14,12 @@ constexpr unsigned IDS_INSTANCE_NAME = 106;
 constexpr unsigned IDS_NO_PORT_CHOSEN = 107;
 constexpr unsigned IDS_PORT_PERMISSION_DENIED = 108;
 constexpr unsigned IDS_NOT_A_FILE = 109;
-constexpr unsigned IDS_ABOUT_VERSION = 110;
-constexpr unsigned IDS_ABOUT_NOTICE = 111;
-constexpr unsigned IDS_ABOUT_TITLE = 112;
+constexpr unsigned IDS_CONNECTION_LOST = 110;
+constexpr unsigned IDS_PORT_NOT_CONNECTED = 111;
+constexpr unsigned IDS_RECOVER_HISTORY = 112;
+constexpr unsigned IDS_ABOUT_VERSION = 130;
+constexpr unsigned IDS_ABOUT_NOTICE = 131;
+constexpr unsigned IDS_ABOUT_TITLE = 132;
 constexpr unsigned IDR_MAINFRAME = 128; // the document template's string
 
 // The framework's strings.

@@ -39,8 +39,10 @@ QString Format1(unsigned stringId, const QString& argument) {
 } // namespace
 
 CMySingleDocTemplate::CMySingleDocTemplate(CReceptionController::Timings timings,
-                                           CReceptionController::ThreadStarter startThread)
-    : m_receptionTimings(timings), m_startReaderThread(std::move(startThread)) {}
+                                           CReceptionController::ThreadStarter startThread,
+                                           RecoverySettings recovery)
+    : m_receptionTimings(timings), m_startReaderThread(std::move(startThread)),
+      m_recovery(std::move(recovery)) {}
 
 CMySingleDocTemplate::~CMySingleDocTemplate() {
     m_pFrame.reset(); // the window and its view go before the document they show
@@ -72,7 +74,7 @@ CKLTDoc* CMySingleDocTemplate::OpenDocumentFile(const std::string* pathName) {
     if (!m_pOnlyDoc) {
         m_pOnlyDoc = std::make_unique<CKLTDoc>();
         m_pFrame = std::make_unique<CMainFrame>(*this, *m_pOnlyDoc, m_receptionTimings,
-                                                m_startReaderThread);
+                                                m_startReaderThread, m_recovery);
     } else if (!SaveModified()) {
         return nullptr;
     }
@@ -132,7 +134,25 @@ bool CMySingleDocTemplate::SaveModified() {
     case klt::IDYES:
         return DoFileSave();
     default:
+        // Given up: its copy for recovery goes too.
+        m_pFrame->Recovery().Discard();
         return true;
+    }
+}
+
+void CMySingleDocTemplate::OfferRecovery() {
+    if (!m_pFrame->Recovery().OfferAtStart()) {
+        return;
+    }
+    m_pFrame->OnUpdateFrameTitle();
+    if (CKLTView* view = m_pFrame->GetActiveView()) {
+        view->OnInitialUpdate();
+    }
+}
+
+void CMySingleDocTemplate::EndForTermination() {
+    if (m_pFrame) {
+        m_pFrame->EndForTermination();
     }
 }
 
@@ -221,6 +241,7 @@ bool CMySingleDocTemplate::OnSaveDocument(const std::string& pathName) {
         return false;
     }
     document.SetModifiedFlag(false);
+    m_pFrame->Recovery().Discard();
     return true;
 }
 

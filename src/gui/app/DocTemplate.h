@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/reception/ReceptionController.h"
+#include "gui/app/RecoveryKeeper.h"
 
 #include <memory>
 #include <string>
@@ -24,9 +25,11 @@ public:
         yesAlreadyOpen
     };
 
-    // timings and startThread go to the main window's reception controller.
+    // timings and startThread go to the main window's reception controller, recovery to its
+    // keeper of unsaved receptions.
     explicit CMySingleDocTemplate(CReceptionController::Timings timings = {},
-                                  CReceptionController::ThreadStarter startThread = {});
+                                  CReceptionController::ThreadStarter startThread = {},
+                                  RecoverySettings recovery = {});
     ~CMySingleDocTemplate();
     CMySingleDocTemplate(const CMySingleDocTemplate&) = delete;
     CMySingleDocTemplate& operator=(const CMySingleDocTemplate&) = delete;
@@ -48,6 +51,12 @@ public:
     bool OnSaveDocument(const std::string& pathName);
     void OnFileSaveAs() { DoSave(nullptr); }
 
+    // At start: offers the history of a reception that was never saved (see
+    // CRecoveryKeeper::OfferAtStart) and shows it when the user takes it.
+    void OfferRecovery();
+    // The system asks the app to end (see CMainFrame::EndForTermination).
+    void EndForTermination();
+
     CKLTDoc* GetDocument() const { return m_pOnlyDoc.get(); }
     CMainFrame* GetMainFrame() const { return m_pFrame.get(); }
 
@@ -63,4 +72,5 @@ private:
     std::unique_ptr<CMainFrame> m_pFrame;
     CReceptionController::Timings m_receptionTimings;
     CReceptionController::ThreadStarter m_startReaderThread;
+    RecoverySettings m_recovery;
 };

@@ -5,6 +5,7 @@
 #include "gui/app/DocTemplate.h"
 #include "gui/app/MainFrame.h"
 #include "gui/app/SingleInstance.h"
+#include "gui/app/TerminationHandler.h"
 #include "gui/framework/FileDialog.h"
 
 #include <QAction>
@@ -54,6 +55,7 @@ CKLTApp::CKLTApp() {
 }
 
 CKLTApp::~CKLTApp() {
+    m_pTermination.reset();
     m_pDocTemplate.reset();
     if (g_pApp == this) {
         g_pApp = nullptr;
@@ -101,6 +103,13 @@ bool CKLTApp::InitInstance(const QStringList& arguments, const QString& runtimeD
             OpenWhenReady(request);
         }
     });
+    // From here on a logout or kill ends the app in order, keeping an unsaved reception.
+    m_pTermination = std::make_unique<CTerminationHandler>(*m_pDocTemplate);
+    m_pDocTemplate->OfferRecovery();
+    if (m_pTermination->ExitCode() != 0) {
+        m_nExitCode = m_pTermination->ExitCode();
+        return false;
+    }
     if (!file.isEmpty()) {
         OpenWhenReady(file);
     }
@@ -111,7 +120,10 @@ int CKLTApp::ExitInstance() {
     if (m_nNumPreviewPages != 0) {
         UserSettings().setValue(PREVIEW_PAGES_KEY, m_nNumPreviewPages);
     }
-    return 0;
+    if (m_pTermination && m_pTermination->ExitCode() != 0) {
+        m_nExitCode = m_pTermination->ExitCode();
+    }
+    return m_nExitCode;
 }
 
 bool CKLTApp::OnFileNew() {

@@ -10,6 +10,7 @@ class CKLTDoc;
 class CMainFrame;
 class CMySingleDocTemplate;
 class CSingleInstance;
+class CTerminationHandler;
 class QWidget;
 
 // The application: start-up as the only running copy, the document template with its one
@@ -23,10 +24,11 @@ public:
 
     // Needs the QApplication. arguments: the command line, program first; a file named on it
     // is opened like the open command once the window is ready (without one the history
-    // starts empty and untitled). runtimeDir: where the single-instance lock lives, empty for
-    // the user's runtime folder. False ends the program with ExitCode(): 0 when another copy
-    // runs and has taken the request over (come forward, open the file), 1 when the start
-    // failed (after its message).
+    // starts empty and untitled, or is the recovered one). runtimeDir: where the
+    // single-instance lock lives, empty for the user's runtime folder. False ends the program
+    // with ExitCode(): 0 when another copy runs and has taken the request over (come forward,
+    // open the file), 1 when the start failed (after its message), 128 + the signal when the
+    // system asked the app to end meanwhile.
     bool InitInstance(const QStringList& arguments = QStringList(),
                       const QString& runtimeDir = QString());
     int ExitInstance();
@@ -68,6 +70,7 @@ private:
     int m_nExitCode = 0;
     std::unique_ptr<CSingleInstance> m_pInstance;
     std::unique_ptr<CMySingleDocTemplate> m_pDocTemplate;
+    std::unique_ptr<CTerminationHandler> m_pTermination; // refers to the template
 };
 
 CKLTApp* AfxGetApp();

@@ -108,9 +108,10 @@ QVector<QIcon> LoadToolBarImages() {
 
 CMainFrame::CMainFrame(CMySingleDocTemplate& docTemplate, CKLTDoc& document,
                        CReceptionController::Timings timings,
-                       CReceptionController::ThreadStarter startThread)
+                       CReceptionController::ThreadStarter startThread,
+                       const RecoverySettings& recovery)
     : QMainWindow(nullptr), m_docTemplate(docTemplate), m_pDocument(&document),
-      m_timers([this](unsigned id) { OnTimer(id); }),
+      m_timers([this](unsigned id) { OnTimer(id); }), m_recovery(document, recovery),
       m_controller(*this, *this, timings, std::move(startThread)) {
     setWindowIcon(QIcon(QStringLiteral(":/res/klt128.png")));
 

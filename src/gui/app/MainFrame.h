@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/reception/ReceptionController.h"
+#include "gui/app/RecoveryKeeper.h"
 #include "gui/framework/WindowTimers.h"
 #include "gui/reception/MwaitDlg.h"
 
@@ -39,10 +40,12 @@ public:
     static constexpr unsigned TIMER_RX_SILENCE = CReceptionController::TIMER_RX_SILENCE;
     static constexpr unsigned TIMER_VIEW_REFRESH = CReceptionController::TIMER_VIEW_REFRESH;
 
-    // timings and startThread go to the reception controller (defaults: the real ones).
+    // timings and startThread go to the reception controller (defaults: the real ones);
+    // recovery says where and how often a reception's history is kept for recovery.
     CMainFrame(CMySingleDocTemplate& docTemplate, CKLTDoc& document,
                CReceptionController::Timings timings = {},
-               CReceptionController::ThreadStarter startThread = {});
+               CReceptionController::ThreadStarter startThread = {},
+               const RecoverySettings& recovery = {});
     ~CMainFrame() override;
 
     CKLTDoc* GetActiveDocument() const { return m_pDocument; }
@@ -67,6 +70,11 @@ public:
     void OnUpdateFrameTitle();
 
     CReceptionController& Controller() { return m_controller; }
+    CRecoveryKeeper& Recovery() { return m_recovery; }
+
+    // The system asks the app to end: the reception stops (reader ended, port closed) and a
+    // history not saved yet goes to the recovery file. Nothing is asked.
+    void EndForTermination();
     int GetState() const { return m_controller.GetState(); }
     unsigned GetFlags() const { return m_controller.GetFlags(); }
 
@@ -127,6 +135,7 @@ private:
     CMwaitDlg m_waitDlg;
     // The document's line count at the last refresh that repainted the view.
     std::size_t m_nLinesAtRefresh = 0;
+    CRecoveryKeeper m_recovery;
     // Last: it calls back into everything above until it is shut down.
     CReceptionController m_controller;
 };

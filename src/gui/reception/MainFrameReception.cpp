@@ -26,6 +26,19 @@ void CMainFrame::ApplyFlags(unsigned flags) {
     }
     setAcceptDrops((flags & FLAG_ENABLED) != 0);
     UpdateCommandUI();
+    // A reception's history is kept for recovery from its start until it is saved.
+    const int state = m_controller.GetState();
+    if (state == STATE_WAIT_MARKER || state == STATE_RECEIVING) {
+        m_recovery.ReceptionBegins();
+    } else {
+        m_recovery.ReceptionEnds();
+    }
+}
+
+void CMainFrame::EndForTermination() {
+    m_controller.Shutdown();
+    m_recovery.ReceptionEnds();
+    m_recovery.WriteNow();
 }
 
 void CMainFrame::ShowPortName(const char* portName) {

@@ -261,7 +261,7 @@ std::unique_ptr<CByteWriter> StandardOutput() {
 }
 
 std::unique_ptr<CAtomicFile> CAtomicFile::Create(const std::string& requestedPath,
-                                                 std::error_code& error) {
+                                                 std::error_code& error, FileAccess access) {
     const std::string path = ResolveLink(requestedPath);
     const std::string directory = DirectoryOf(path);
 
@@ -293,7 +293,9 @@ std::unique_ptr<CAtomicFile> CAtomicFile::Create(const std::string& requestedPat
 
     // mkstemp makes the file private; give it the old file's mode, or the usual one.
     mode_t mode = 0666;
-    if (replacing) {
+    if (access == FileAccess::OwnerOnly) {
+        mode = 0600;
+    } else if (replacing) {
         mode = existing.st_mode & 07777;
     } else {
         const mode_t mask = ::umask(0);
@@ -305,6 +307,52 @@ std::unique_ptr<CAtomicFile> CAtomicFile::Create(const std::string& requestedPat
         return nullptr;
     }
     return file;
+}
+
+bool CreatePrivateFolder(const std::string& path, std::error_code& error) {
+    if (path.empty()) {
+        error = std::make_error_code(std::errc::no_such_file_or_directory);
+        return false;
+    }
+    // Parents first, each made for the user alone when it is missing.
+    for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+        const std::string parent = path.substr(0, slash);
+        if (::mkdir(parent.c_str(), 0700) != 0 && errno != EEXIST) {
+            error = LastError();
+            return false;
+        }
+    }
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+        error = LastError();
+        return false;
+    }
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+        error = LastError();
+        return false;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        error = std::make_error_code(std::errc::not_a_directory);
+        return false;
+    }
+    if (info.st_uid != ::geteuid()) {
+        error = std::make_error_code(std::errc::permission_denied);
+        return false;
+    }
+    if ((info.st_mode & 077) != 0 && ::chmod(path.c_str(), 0700) != 0) {
+        error = LastError();
+        return false;
+    }
+    return true;
+}
+
+bool RemoveFile(const std::string& path, std::error_code& error) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        error = LastError();
+        return false;
+    }
+    return true;
 }
 
 } // namespace kltio

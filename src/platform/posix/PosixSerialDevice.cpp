@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -71,8 +72,8 @@ speed_t SpeedConstant(unsigned baudRate) {
 } // namespace
 
 std::unique_ptr<CSerialDevice> OpenSerialDevice(const char* devicePath, SerialOpenError& error) {
-    const int fd = CPosixSerialDevice::OpenExclusive(devicePath);
-    if (fd < 0) {
+    std::unique_ptr<CSerialDevice> device = CPosixSerialDevice::Open(devicePath);
+    if (!device) {
         switch (errno) {
         case ENOENT:
         case ENXIO:
@@ -94,12 +95,40 @@ std::unique_ptr<CSerialDevice> OpenSerialDevice(const char* devicePath, SerialOp
         return nullptr;
     }
     error = SerialOpenError::None;
-    return std::make_unique<CPosixSerialDevice>(fd);
+    return device;
 }
 
-int CPosixSerialDevice::OpenExclusive(const char* path) {
+std::unique_ptr<CPosixSerialDevice> CPosixSerialDevice::Open(const char* path,
+                                                             const std::string& lockFolder) {
+    const int fd = OpenExclusive(path, lockFolder);
+    if (fd < 0) {
+        return nullptr;
+    }
+    auto device = std::make_unique<CPosixSerialDevice>(fd);
+    if (!device->m_lock.Acquire(lockFolder, path)) {
+        // Another program locked the port between the check and the open.
+        device.reset();
+        errno = EBUSY;
+        return nullptr;
+    }
+    return device;
+}
+
+int CPosixSerialDevice::OpenExclusive(const char* path, const std::string& lockFolder) {
+    struct stat status {};
+    if (::stat(path, &status) != 0) {
+        return -1;
+    }
+    if (portusers::LockedByOtherProcess(lockFolder, path) || portusers::OpenByOtherProcess(path)) {
+        errno = EBUSY;
+        return -1;
+    }
     const int fd = ::open(path, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
+        // An adapter pulled out while it was being opened fails with ENODEV or EIO, and its
+        // device file goes a moment later: either way the port is not connected.
+        const int error = errno;
+        errno = ::access(path, F_OK) != 0 && errno == ENOENT ? ENOENT : error;
         return -1;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -212,15 +241,33 @@ bool CPosixSerialDevice::StopEventNotification() {
     return true;
 }
 
-bool CPosixSerialDevice::Read(std::uint8_t* buffer, std::size_t size, std::size_t& received) {
+SerialRead CPosixSerialDevice::Read(std::uint8_t* buffer, std::size_t size, std::size_t& received) {
     received = 0;
     const ssize_t count = ::read(m_fd, buffer, size);
     if (count > 0) {
         received = static_cast<std::size_t>(count);
-        return true;
+        return SerialRead::Done;
     }
-    // 0 is also what a pseudo-terminal gives once its other end has gone.
-    return count == 0 || errno == EAGAIN || errno == EINTR;
+    if (count < 0) {
+        switch (errno) {
+        case EAGAIN:
+        case EINTR:
+            return SerialRead::Done;
+        case EIO: // a pseudo-terminal whose other end has closed, a failing adapter
+        case ENXIO:
+        case ENODEV:
+            return SerialRead::LineLost;
+        default:
+            return SerialRead::Failed;
+        }
+    }
+    // A read of nothing is also all that a hung-up terminal (an unplugged adapter) gives;
+    // the hang-up itself shows in a poll, which costs nothing and never waits here.
+    pollfd watch{m_fd, POLLIN, 0};
+    if (::poll(&watch, 1, 0) > 0 && (watch.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        return SerialRead::LineLost;
+    }
+    return SerialRead::Done;
 }
 
 bool CPosixSerialDevice::DropDtr() {

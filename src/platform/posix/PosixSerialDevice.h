@@ -1,6 +1,9 @@
 #pragma once
 
 #include "core/reception/SerialDevice.h"
+#include "platform/posix/PortUsers.h"
+
+#include <string>
 
 #include <termios.h>
 
@@ -9,6 +12,12 @@
 class CPosixSerialDevice final : public CSerialDevice {
 public:
     explicit CPosixSerialDevice(int fd) : m_fd(fd) {}
+
+    // Opens the device at path for this process alone (OpenExclusive) and, while it is open,
+    // holds a UUCP lock on it in lockFolder. Null with errno set when it cannot.
+    static std::unique_ptr<CPosixSerialDevice>
+    Open(const char* path, const std::string& lockFolder = portusers::DEFAULT_LOCK_FOLDER);
+
     ~CPosixSerialDevice() override;
     CPosixSerialDevice(const CPosixSerialDevice&) = delete;
     CPosixSerialDevice& operator=(const CPosixSerialDevice&) = delete;
@@ -19,7 +28,7 @@ public:
     bool MakeReadsReturnAtOnce() override;
     bool ApplyLineSettings(const SerialLineSettings& settings) override;
     bool StopEventNotification() override;
-    bool Read(std::uint8_t* buffer, std::size_t size, std::size_t& received) override;
+    SerialRead Read(std::uint8_t* buffer, std::size_t size, std::size_t& received) override;
     bool DropDtr() override;
 
     // The steps below are shared with the machine simulator, which drives a real line with
@@ -28,8 +37,13 @@ public:
     // Opens path non-blocking (so a line without carrier does not hold up the open) and
     // takes it for this process alone: a non-blocking flock, which also stops a second open
     // by root or by this process, and TIOCEXCL, which stops other programs that take no lock.
-    // Returns the descriptor, or -1 with errno set (EBUSY when the port is in use).
-    static int OpenExclusive(const char* path);
+    // A port that another program uses already (a live UUCP lock in lockFolder, or an open
+    // descriptor) is refused before it is opened, so its modem lines are left alone.
+    // Returns the descriptor, or -1 with errno set: EBUSY when the port is in use, ENOENT
+    // when the device is not there (also when a device that has just been unplugged fails
+    // the open in another way).
+    static int OpenExclusive(const char* path,
+                             const std::string& lockFolder = portusers::DEFAULT_LOCK_FOLDER);
 
     // Gives up the exclusive use and closes the descriptor. TIOCEXCL outlives the descriptor
     // on a pseudo-terminal, so it is cleared first or the port could not be opened again.
@@ -43,4 +57,5 @@ public:
 
 private:
     int m_fd;
+    portusers::CUucpLock m_lock;
 };

@@ -72,21 +72,24 @@ void ReceptionFixture::SetUp() {
     Recreate({});
 }
 
-void ReceptionFixture::Recreate(const CReceptionController::Timings& timings) {
+void ReceptionFixture::Recreate(const CReceptionController::Timings& timings,
+                                int recoveryPeriodMs) {
     m_boxes.reset();
     if (m_template) {
         m_frame->GetActiveDocument()->SetModifiedFlag(false);
         m_template.reset();
     }
-    m_template =
-        std::make_unique<CMySingleDocTemplate>(timings, [this](std::function<void()> body) {
+    m_template = std::make_unique<CMySingleDocTemplate>(
+        timings,
+        [this](std::function<void()> body) {
             if (m_bFailNextReaderStart) {
                 m_bFailNextReaderStart = false;
                 throw std::system_error(
                     std::make_error_code(std::errc::resource_unavailable_try_again));
             }
             return std::thread(std::move(body));
-        });
+        },
+        RecoverySettings{m_stateFolder.path().toStdString() + "/klt", recoveryPeriodMs});
     ASSERT_NE(m_template->OpenDocumentFile(nullptr), nullptr);
     m_frame = m_template->GetMainFrame();
     ASSERT_NE(m_frame, nullptr);

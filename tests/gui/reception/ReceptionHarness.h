@@ -11,6 +11,7 @@
 
 #include <QMessageBox>
 #include <QObject>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <functional>
@@ -68,8 +69,9 @@ class ReceptionFixture : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
-    // The app again, with these timings for its reception controller.
-    void Recreate(const CReceptionController::Timings& timings);
+    // The app again, with these timings for its reception controller and this period of
+    // its recovery writes.
+    void Recreate(const CReceptionController::Timings& timings, int recoveryPeriodMs = 10000);
 
     // Runs the event loop until condition holds or a few seconds have passed.
     static bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 10000);
@@ -89,4 +91,5 @@ protected:
     CMainFrame* m_frame = nullptr;
     PseudoTerminal m_line;
     std::unique_ptr<CMessageBoxWatcher> m_boxes;
+    QTemporaryDir m_stateFolder; // the recovery file's, of this test alone
 };

@@ -12,6 +12,7 @@
 #include <QTableWidget>
 #include <QTest>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -22,6 +23,7 @@
 #include <iterator>
 #include <thread>
 
+#include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
@@ -228,25 +230,191 @@ TEST_F(ReceptionTest, UnsavedHistoryIsAskedAboutFirstAndCancelChangesNothing) {
     EXPECT_TRUE(Doc().IsModified());
 }
 
-TEST_F(ReceptionTest, APortThatCannotBeOpenedShowsMessage103AndLeavesAnEmptyDocument) {
-    CComAPI holder; // another program holding the line
-    ASSERT_EQ(holder.OpenAndDrain(m_line.PortName().c_str()), 1);
-    const std::pair<const char*, std::string> ports[] = {
-        {"missing", "pts/999999"},
-        {"busy", m_line.PortName()},
+// Another process, sleeping until the test ends it; with a path, it holds that file open
+// first, as a terminal program or a logger that takes no lock would.
+class OtherProcess {
+public:
+    explicit OtherProcess(const std::string& openPath = {}) {
+        int ready[2];
+        if (::pipe(ready) != 0) {
+            return;
+        }
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            if (!openPath.empty() &&
+                ::open(openPath.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK) < 0) {
+                ::_exit(1);
+            }
+            [[maybe_unused]] const ssize_t written = ::write(ready[1], "1", 1);
+            for (;;) {
+                ::pause();
+            }
+        }
+        ::close(ready[1]);
+        char byte = 0;
+        m_bReady = ::read(ready[0], &byte, 1) == 1;
+        ::close(ready[0]);
+    }
+    ~OtherProcess() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+    bool Ready() const { return m_bReady; }
+    pid_t Pid() const { return m_pid; }
+
+private:
+    pid_t m_pid = -1;
+    bool m_bReady = false;
+};
+
+TEST_F(ReceptionTest, APortThatCannotBeOpenedSaysWhyAndLeavesAnEmptyDocument) {
+    CComAPI holder; // a port this app holds already
+    PseudoTerminal held;
+    ASSERT_EQ(holder.OpenAndDrain(held.PortName().c_str()), 1);
+    PseudoTerminal logged; // held by a program that takes no lock
+    OtherProcess logger(logged.SlavePath());
+    ASSERT_TRUE(logger.Ready());
+    // A terminal program's UUCP lock, in the usual folder when this user may write there.
+    PseudoTerminal locked;
+    // Its device file goes with its master; made last, so no other one takes its number.
+    PseudoTerminal unplugged;
+    const std::string unpluggedName = unplugged.PortName();
+    unplugged.CloseMaster();
+    OtherProcess lockOwner;
+    const std::string lockPath =
+        "/var/lock/LCK.." + locked.SlavePath().substr(locked.SlavePath().rfind('/') + 1);
+    char lockText[16];
+    std::snprintf(lockText, sizeof lockText, "%10d\n", static_cast<int>(lockOwner.Pid()));
+    const bool lockWritten = static_cast<bool>(std::ofstream(lockPath) << lockText);
+
+    struct Case {
+        const char* what;
+        std::string port;
+        unsigned message;
     };
-    for (const auto& [what, port] : ports) {
+    std::vector<Case> cases = {
+        {"missing", "pts/999999", res::IDS_PORT_NOT_CONNECTED},
+        {"unplugged", unpluggedName, res::IDS_PORT_NOT_CONNECTED},
+        {"held by this app", held.PortName(), res::IDS_PORT_OPEN_FAILED},
+        {"open in another program", logged.PortName(), res::IDS_PORT_OPEN_FAILED},
+    };
+    if (lockWritten) {
+        cases.push_back({"locked by a live process", locked.PortName(), res::IDS_PORT_OPEN_FAILED});
+    }
+    for (const auto& [what, port, message] : cases) {
         klt::MessageBoxSeam::Reset();
         Doc().AppendText("OLD\r\n");
         Doc().SetModifiedFlag(false);
         ChoosePort(port);
         StartReception();
         ASSERT_TRUE(WaitForReady()) << what;
-        EXPECT_EQ(ShownTexts(), std::vector<QString>{Text(res::IDS_PORT_OPEN_FAILED)}) << what;
+        EXPECT_EQ(ShownTexts(), std::vector<QString>{Text(message)}) << what;
         EXPECT_EQ(Doc().GetLineCount(), 0u) << what;
         EXPECT_FALSE(Doc().IsModified()) << what;
         EXPECT_FALSE(Frame().Controller().IsPortOpen()) << what;
     }
+    if (lockWritten) {
+        std::remove(lockPath.c_str());
+        // A stale lock (its owner gone) does not stand in the way, and ours goes on close.
+        const pid_t gone = ::fork();
+        if (gone == 0) {
+            ::_exit(0);
+        }
+        ::waitpid(gone, nullptr, 0);
+        std::snprintf(lockText, sizeof lockText, "%10d\n", static_cast<int>(gone));
+        std::ofstream(lockPath) << lockText;
+        ChoosePort(locked.PortName());
+        bool ourLock = false;
+        CTestSteps steps;
+        steps.When([&] { return PortOpenAndWaiting(); },
+                   [&] {
+                       char own[16];
+                       std::snprintf(own, sizeof own, "%10d\n", static_cast<int>(::getpid()));
+                       ourLock = ReadFile(lockPath) == own;
+                       WaitDialogOf(Frame())->findChild<QPushButton*>("cancelButton")->click();
+                   });
+        StartReception();
+        ASSERT_TRUE(WaitForReady());
+        EXPECT_TRUE(ourLock);
+        EXPECT_FALSE(std::ifstream(lockPath).good());
+    }
+}
+
+// The machine's end goes away mid-stream (the simulator killed, as an adapter pulled out):
+// the reception ends at once with its own message, keeping every line received.
+TEST_F(ReceptionTest, ALostLineEndsTheReceptionAtOnceKeepingTheLines) {
+    simulator_process::Simulator simulator(
+        {"--rate", "1000", "--delay", "0.2", SamplePath("long-history.prn")});
+    const std::string port = simulator.PortName();
+    ASSERT_FALSE(port.empty());
+    ChoosePort(port);
+    CTestSteps steps;
+    steps.When([&] { return Doc().GetLineCount() > 20; },
+               [&] { ::kill(simulator.Pid(), SIGKILL); });
+    StartReception();
+    // Far sooner than the silence would end it: nothing waits for a second of quiet.
+    ASSERT_TRUE(WaitForReady());
+    EXPECT_EQ(BoxTexts(), std::vector<QString>{Text(res::IDS_CONNECTION_LOST)});
+    EXPECT_TRUE(Doc().IsModified());
+    EXPECT_FALSE(Frame().Controller().IsPortOpen());
+    EXPECT_FALSE(Frame().Controller().IsReaderRunning());
+    const Lines expected = FileLines(ReadFile(SamplePath("long-history.txt")));
+    const Lines received = DocLines();
+    ASSERT_GT(received.size(), 20u);
+    ASSERT_LT(received.size(), expected.size());
+    EXPECT_TRUE(std::equal(received.begin(), received.end(), expected.begin()));
+}
+
+// While a reception runs, its history goes to the recovery file at every period, whole
+// lines only; once more at the end; and the file goes when the history is saved or given up.
+TEST_F(ReceptionTest, TheRecoveryFileFollowsTheReceptionUntilSavedOrGivenUp) {
+    Recreate({}, 200);
+    const std::string recoveryPath = Frame().Recovery().File().Path();
+    simulator_process::Simulator simulator(
+        {"--rate", "1000", "--delay", "0.2", "--repeat", SamplePath("operation-history.prn")});
+    const std::string port = simulator.PortName();
+    ASSERT_FALSE(port.empty());
+    ChoosePort(port);
+    const std::string expected = ReadFile(SamplePath("operation-history.txt"));
+    std::string duringReception;
+    CTestSteps steps;
+    steps.When([&] { return std::ifstream(recoveryPath).good(); },
+               [&] {
+                   duringReception = ReadFile(recoveryPath);
+                   EXPECT_EQ(Frame().GetState(), CMainFrame::STATE_RECEIVING);
+               });
+    StartReception();
+    ASSERT_TRUE(WaitForReady(60000));
+    ASSERT_TRUE(steps.AllDone());
+    EXPECT_FALSE(duringReception.empty());
+    EXPECT_LT(duringReception.size(), expected.size());
+    EXPECT_EQ(expected.compare(0, duringReception.size(), duringReception), 0);
+    EXPECT_TRUE(ReadFile(recoveryPath) == expected);
+    struct stat status {};
+    ASSERT_EQ(::stat(recoveryPath.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+
+    // Given up at the next start's save question: gone, and a new one is written.
+    klt::MessageBoxSeam::SetNextAnswer(klt::IDNO);
+    CTestSteps cancel;
+    cancel.When([&] { return PortOpenAndWaiting(); },
+                [&] {
+                    EXPECT_FALSE(std::ifstream(recoveryPath).good());
+                    WaitDialogOf(Frame())->findChild<QPushButton*>("cancelButton")->click();
+                });
+    StartReception();
+    ASSERT_TRUE(WaitForReady());
+    EXPECT_TRUE(cancel.AllDone());
+
+    // Saved: gone.
+    Doc().AppendText("SAVED\r\n");
+    Frame().Recovery().WriteNow();
+    ASSERT_TRUE(std::ifstream(recoveryPath).good());
+    const std::string saved = m_stateFolder.path().toStdString() + "/saved.txt";
+    ASSERT_TRUE(m_template->DoSave(&saved));
+    EXPECT_FALSE(std::ifstream(recoveryPath).good());
 }
 
 TEST_F(ReceptionTest, APortThisUserMayNotOpenGetsThePermissionMessage) {
@@ -329,7 +497,7 @@ TEST_F(ReceptionTest, SilenceAfterTheMarkerChunkEndsTheReception) {
     EXPECT_EQ(m_boxes->SeenBoxes()[0].state, CMainFrame::STATE_RECEIVING);
 }
 
-TEST_F(ReceptionTest, TheOtherEndVanishingEndsBySilenceWithTheTextKept) {
+TEST_F(ReceptionTest, TheOtherEndVanishingEndsAtOnceWithTheTextKept) {
     ChoosePort(m_line.PortName());
     CTestSteps steps;
     steps.When([&] { return PortOpenAndWaiting(); }, [&] { m_line.Write("****\rPART\r"); });
@@ -337,8 +505,11 @@ TEST_F(ReceptionTest, TheOtherEndVanishingEndsBySilenceWithTheTextKept) {
     StartReception();
     ASSERT_TRUE(WaitForReady());
     EXPECT_EQ(DocLines(), (Lines{"****", "PART"}));
-    EXPECT_EQ(BoxTexts(), std::vector<QString>{Text(res::IDS_RECEIVE_FINISHED)});
+    EXPECT_TRUE(Doc().IsModified());
+    ASSERT_EQ(m_boxes->SeenBoxes().size(), 1u);
+    EXPECT_EQ(m_boxes->SeenBoxes()[0].text, Text(res::IDS_CONNECTION_LOST));
     EXPECT_FALSE(Frame().Controller().IsPortOpen());
+    EXPECT_TRUE(Frame().IsCommandEnabled(res::ID_RECEIVE_START));
 }
 
 // Counts the paints of a widget.
@@ -411,8 +582,10 @@ TEST_F(ReceptionTest, StoppingDuringReadsNeverTouchesAClosedPort) {
         steps.When([&] { return PortOpenAndWaiting(); }, [&] { m_line.Write("****\r"); });
         steps.When([&] { return Frame().GetState() == CMainFrame::STATE_RECEIVING; },
                    [&] {
+                       // Bounded, so that what nobody reads after the stop still fits in
+                       // the line's buffers and no write waits for room for ever.
                        machine = std::thread([&] {
-                           for (int i = 0; sending; ++i) {
+                           for (int i = 0; sending && i < 4000; ++i) {
                                m_line.Write("LINE " + std::to_string(i) + "\r");
                            }
                        });
