@@ -30,6 +30,10 @@ public:
     virtual bool Write(const char* data, std::size_t size, std::error_code& error) = 0;
 };
 
+// The name after the last folder separator of a path, by the platform's rules: '/' on POSIX;
+// '\\' or '/' on Windows, where a Shift-JIS trail byte that looks like '\\' separates nothing.
+std::string FileNameOfPath(const std::string& path);
+
 // What a path names.
 enum class NodeKind { Missing, Regular, Directory, Other };
 NodeKind ClassifyPath(const std::string& path);
