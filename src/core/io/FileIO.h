@@ -10,6 +10,10 @@
 // functions declared here; nothing in the core opens a file by itself.
 namespace kltio {
 
+// The name after the last folder separator of a path, by the platform's rules: '/' on POSIX;
+// '\\' or '/' on Windows, where a Shift-JIS trail byte that looks like '\\' separates nothing.
+std::string FileNameOfPath(const std::string& path);
+
 // A source of bytes: a file, a device, a pipe or standard input.
 class CByteReader {
 public:
@@ -29,10 +33,6 @@ public:
     // Writes all size bytes or fails with error set.
     virtual bool Write(const char* data, std::size_t size, std::error_code& error) = 0;
 };
-
-// The name after the last folder separator of a path, by the platform's rules: '/' on POSIX;
-// '\\' or '/' on Windows, where a Shift-JIS trail byte that looks like '\\' separates nothing.
-std::string FileNameOfPath(const std::string& path);
 
 // What a path names.
 enum class NodeKind { Missing, Regular, Directory, Other };
