@@ -87,7 +87,7 @@ TEST_F(Win32Files, DevicesAreNoFiles) {
     EXPECT_EQ(kltio::ClassifyPath(PathOf("h.txt")), kltio::NodeKind::Regular);
     EXPECT_EQ(kltio::ClassifyPath(Folder()), kltio::NodeKind::Directory);
     EXPECT_EQ(kltio::ClassifyPath(PathOf("missing.txt")), kltio::NodeKind::Missing);
-    EXPECT_EQ(kltio::ClassifyPath("NUL"), kltio::NodeKind::Other);
+    EXPECT_EQ(kltio::ClassifyPath("NUL"), kltio::NodeKind::Device);
 
     bool notAFile = false;
     std::error_code error;
@@ -100,6 +100,13 @@ TEST_F(Win32Files, DevicesAreNoFiles) {
     std::size_t got = 1;
     EXPECT_TRUE(in->Read(buffer, sizeof buffer, got, error));
     EXPECT_EQ(got, 0u);
+
+    // A device is written as it stands; a file is not taken for one.
+    auto out = kltio::OpenInPlace("NUL", error);
+    ASSERT_NE(out, nullptr) << error.message();
+    EXPECT_TRUE(out->Write("A\r\n", 3, error) && out->Commit(error)) << error.message();
+    EXPECT_EQ(kltio::OpenInPlace(PathOf("h.txt"), error), nullptr) << "a file is no device";
+    EXPECT_EQ(ReadFile(PathOf("h.txt")), "A\r\n");
 }
 
 // A hidden history stays hidden when saved again.

@@ -149,7 +149,14 @@ NodeKind Classify(const std::wstring& path) {
     }
     const DWORD type = ::GetFileType(handle);
     ::CloseHandle(handle);
-    return type == FILE_TYPE_DISK ? NodeKind::Regular : NodeKind::Other;
+    switch (type) {
+    case FILE_TYPE_DISK:
+        return NodeKind::Regular;
+    case FILE_TYPE_CHAR:
+        return NodeKind::Device;
+    default:
+        return NodeKind::Other;
+    }
 }
 
 bool WriteAll(HANDLE handle, const char* data, std::size_t size, std::error_code& error) {
@@ -209,6 +216,23 @@ public:
     explicit CHandleWriter(HANDLE handle) : m_hFile(handle) {}
     bool Write(const char* data, std::size_t size, std::error_code& error) override {
         return WriteAll(m_hFile, data, size, error);
+    }
+
+private:
+    HANDLE m_hFile;
+};
+
+// A device or pipe written as it stands.
+class CInPlaceOutput : public COutput {
+public:
+    explicit CInPlaceOutput(HANDLE handle) : m_hFile(handle) {}
+    ~CInPlaceOutput() override { ::CloseHandle(m_hFile); }
+    bool Write(const char* data, std::size_t size, std::error_code& error) override {
+        return WriteAll(m_hFile, data, size, error);
+    }
+    bool Commit(std::error_code& error) override {
+        error.clear();
+        return true;
     }
 
 private:
@@ -331,6 +355,9 @@ NodeKind ClassifyPath(const std::string& path) {
 std::unique_ptr<CByteReader> OpenForReading(const std::string& path, bool regularOnly,
                                             bool& notAFile, std::error_code& error) {
     notAFile = false;
+    if (!regularOnly && path == "-") {
+        return StandardInput();
+    }
     std::wstring wide;
     if (!ToWide(path, wide, error)) {
         return nullptr;
@@ -341,7 +368,7 @@ std::unique_ptr<CByteReader> OpenForReading(const std::string& path, bool regula
         error = std::make_error_code(std::errc::is_a_directory);
         return nullptr;
     }
-    if (regularOnly && kind == NodeKind::Other) {
+    if (regularOnly && (kind == NodeKind::Device || kind == NodeKind::Other)) {
         notAFile = true;
         error = std::make_error_code(std::errc::invalid_argument);
         return nullptr;
@@ -365,6 +392,27 @@ std::unique_ptr<CByteReader> OpenForReading(const std::string& path, bool regula
     const std::uint64_t sizeHint =
         disk && ::GetFileSizeEx(handle, &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0;
     return std::make_unique<CHandleReader>(handle, true, sizeHint);
+}
+
+std::unique_ptr<COutput> OpenInPlace(const std::string& path, std::error_code& error) {
+    std::wstring wide;
+    if (!ToWide(path, wide, error)) {
+        return nullptr;
+    }
+    // OPEN_EXISTING: the node is written as it stands, never made or emptied.
+    const HANDLE handle =
+        ::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        error = PathError(wide, ::GetLastError());
+        return nullptr;
+    }
+    if (::GetFileType(handle) == FILE_TYPE_DISK) {
+        ::CloseHandle(handle);
+        error = std::make_error_code(std::errc::invalid_argument);
+        return nullptr;
+    }
+    return std::make_unique<CInPlaceOutput>(handle);
 }
 
 // The standard handles are read and written directly, so no text-mode translation applies;
