@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <set>
 #include <string>
 
@@ -13,9 +13,18 @@
 class TempFolderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "klt-test-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_folder = pattern;
+        // create_directory fails on a name that exists, so the folder is this test's alone.
+        std::random_device seed;
+        std::mt19937 random(seed());
+        const auto base = std::filesystem::temp_directory_path();
+        for (int attempt = 0; attempt < 100 && m_folder.empty(); ++attempt) {
+            const auto candidate = base / ("klt-test-" + std::to_string(random() & 0xFFFFFF));
+            std::error_code error;
+            if (std::filesystem::create_directory(candidate, error)) {
+                m_folder = candidate;
+            }
+        }
+        ASSERT_FALSE(m_folder.empty()) << "no temporary folder in " << base;
     }
 
     void TearDown() override {

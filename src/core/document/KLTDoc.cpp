@@ -13,11 +13,6 @@ namespace {
 constexpr std::size_t IO_BLOCK = 1 << 20;
 constexpr std::size_t READ_BLOCK = 64 << 10;
 
-std::string FileNameOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 } // namespace
 
 CKLTDoc::CKLTDoc() {
@@ -42,7 +37,7 @@ bool CKLTDoc::OnNewDocument() {
 
 void CKLTDoc::SetPathName(const std::string& path) {
     m_strPathName = path;
-    m_strTitle = FileNameOf(path);
+    m_strTitle = kltio::FileNameOfPath(path);
 }
 
 void CKLTDoc::AddLine(std::string_view line) {

@@ -10,6 +10,10 @@
 // functions declared here; nothing in the core opens a file by itself.
 namespace kltio {
 
+// The name after the last folder separator of a path, by the platform's rules: '/' on POSIX;
+// '\\' or '/' on Windows, where a Shift-JIS trail byte that looks like '\\' separates nothing.
+std::string FileNameOfPath(const std::string& path);
+
 // A source of bytes: a file, a device, a pipe or standard input.
 class CByteReader {
 public:

@@ -172,6 +172,10 @@ private:
 
 } // namespace
 
+std::string FileNameOfPath(const std::string& path) {
+    return FileNameOf(path);
+}
+
 NodeKind ClassifyPath(const std::string& path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
