@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -117,17 +118,19 @@ public:
         ::_exit(127);
     }
 
-    // CPU time so far, from /proc, in ms.
+    // CPU time of its live threads so far, in ms, from the scheduler's nanosecond counts
+    // (the tick counts of /proc/PID/stat are too coarse for an idle process).
     double CpuMs() const {
-        std::ifstream in("/proc/" + std::to_string(m_pid) + "/stat");
-        std::string field;
-        double ticks = 0;
-        for (int i = 1; i <= 15 && in >> field; ++i) {
-            if (i == 14 || i == 15) { // utime, stime
-                ticks += std::stod(field);
+        double ns = 0;
+        const std::string tasks = "/proc/" + std::to_string(m_pid) + "/task";
+        for (const auto& task : std::filesystem::directory_iterator(tasks)) {
+            std::ifstream in(task.path() / "schedstat");
+            double onCpu = 0;
+            if (in >> onCpu) {
+                ns += onCpu;
             }
         }
-        return ticks * 1000.0 / static_cast<double>(::sysconf(_SC_CLK_TCK));
+        return ns / 1e6;
     }
 
     // Ends it (SIGTERM) and returns its peak resident memory in KB.

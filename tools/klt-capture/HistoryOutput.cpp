@@ -70,26 +70,23 @@ bool CheckTarget(const std::string& path, std::error_code& error) {
     return true;
 }
 
-bool Write(const CKLTDoc& doc, const std::string& path, bool utf8, std::error_code& error) {
-    if (path == "-") {
-        const std::unique_ptr<kltio::CByteWriter> out = kltio::StandardOutput();
-        if (!utf8) {
-            return doc.WriteTo(*out, error);
-        }
-        CStringWriter text;
-        doc.WriteTo(text, error);
-        const std::string converted = cp932::ToUtf8(text.m_text);
-        return out->Write(converted.data(), converted.size(), error);
-    }
-    if (!CheckTarget(path, error)) {
-        return false;
-    }
+std::string FileBytes(const CKLTDoc& doc) {
     CStringWriter text;
-    doc.WriteTo(text, error);
-    if (!WriteAtomically(path, text.m_text, error)) {
+    std::error_code ignored; // writing into memory does not fail
+    doc.WriteTo(text, ignored);
+    return std::move(text.m_text);
+}
+
+bool Write(const std::string& bytes, const std::string& path, bool utf8, std::error_code& error) {
+    if (path == "-") {
+        const std::string converted = utf8 ? cp932::ToUtf8(bytes) : std::string();
+        const std::string& out = utf8 ? converted : bytes;
+        return kltio::StandardOutput()->Write(out.data(), out.size(), error);
+    }
+    if (!CheckTarget(path, error) || !WriteAtomically(path, bytes, error)) {
         return false;
     }
-    return !utf8 || WriteAtomically(Utf8CopyPath(path), cp932::ToUtf8(text.m_text), error);
+    return !utf8 || WriteAtomically(Utf8CopyPath(path), cp932::ToUtf8(bytes), error);
 }
 
 std::string PortFileStem(const std::string& port) {

@@ -11,9 +11,12 @@ class CKLTDoc;
 // NAME.txt); on standard output the text itself is UTF-8 instead.
 namespace history_output {
 
-// "-" is standard output. A path that exists and is no regular file is refused
-// (not_a_file / is_a_directory), so a device or a pipe is never replaced by a rename.
-bool Write(const CKLTDoc& doc, const std::string& path, bool utf8, std::error_code& error);
+// The bytes of the history file of doc: every line followed by CR LF.
+std::string FileBytes(const CKLTDoc& doc);
+
+// Writes the bytes of a history file to path; "-" is standard output. A path that exists
+// and is no regular file is refused, so a device or a pipe is never replaced by a rename.
+bool Write(const std::string& bytes, const std::string& path, bool utf8, std::error_code& error);
 
 // Whether path can take a history: standard output, a regular file or a new file in an
 // existing folder. Checked before receiving, so a history is not received for nothing.

@@ -40,9 +40,15 @@ void CProgress::DrawStatus() {
     }
     const auto seconds =
         std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - m_since).count();
-    std::fprintf(stderr, "\r\033[K%s: %s  %zu bytes  %zu lines  %lld:%02lld", m_port.c_str(),
-                 m_state.c_str(), m_bytes, m_lines, static_cast<long long>(seconds / 60),
-                 static_cast<long long>(seconds % 60));
+    char status[512];
+    std::snprintf(status, sizeof status, "%s: %s  %zu bytes  %zu lines  %lld:%02lld",
+                  m_port.c_str(), m_state.c_str(), m_bytes, m_lines,
+                  static_cast<long long>(seconds / 60), static_cast<long long>(seconds % 60));
+    if (m_statusShown && m_lastStatus == status) {
+        return;
+    }
+    std::fprintf(stderr, "\r\033[K%s", status);
     std::fflush(stderr);
+    m_lastStatus = status;
     m_statusShown = true;
 }

@@ -32,4 +32,5 @@ private:
     std::size_t m_bytes = 0;
     std::size_t m_lines = 0;
     bool m_statusShown = false;
+    std::string m_lastStatus;
 };
