@@ -259,7 +259,7 @@ void BM_LineToScreenLatency(benchmark::State& state) {
         {
             App app;
             Line line;
-            std::strcpy(app.frame->m_szPortName, line.portName.c_str());
+            app.frame->Controller().SetPortName(line.portName);
             CKLTDoc& doc = *app.frame->GetActiveDocument();
             // The first line is the marker; the machine's lines follow it.
             PaintWatch watch(app.frame->GetActiveView()->viewport(),

@@ -6,7 +6,6 @@
 #include "gui/app/KLTApp.h"
 #include "gui/app/MainFrame.h"
 #include "gui/framework/MessageBox.h"
-#include "gui/framework/PostedMessage.h"
 #include "gui/view/KLTView.h"
 
 #include <QDragEnterEvent>
@@ -21,8 +20,6 @@
 #include <QUrl>
 
 #include <gtest/gtest.h>
-
-#include <thread>
 
 namespace {
 
@@ -60,7 +57,7 @@ TEST_F(MainFrameTest, TheWindowStaysHiddenUntilTheControllerIsReady) {
 
     WaitReady();
     EXPECT_TRUE(m_frame->isVisible());
-    EXPECT_TRUE(m_frame->m_bShownOnce);
+    EXPECT_TRUE(m_frame->Controller().IsShownOnce());
     EXPECT_FALSE(m_frame->Timers().IsTimerSet(CMainFrame::TIMER_STARTUP));
     EXPECT_EQ(m_frame->GetFlags(), CMainFrame::FLAG_VISIBLE | CMainFrame::FLAG_ENABLED);
     EXPECT_EQ(m_frame->size(), QSize(360, 480));
@@ -202,25 +199,20 @@ TEST_F(MainFrameTest, DroppedFilesOpenOnlyWhileCommandsAreEnabled) {
     EXPECT_EQ(m_frame->windowTitle(), QStringLiteral("dropped.txt - KLT"));
 }
 
-TEST_F(MainFrameTest, DataPostedInReadyIsDrainedAndDropped) {
+TEST_F(MainFrameTest, DataHandedOverInReadyIsDropped) {
     WaitReady();
-    std::thread reader([this] {
-        const std::string late = "late chunk\r\n";
-        m_frame->m_ring.Put(reinterpret_cast<const std::uint8_t*>(late.data()), late.size());
-        m_frame->PostMessage(klt::WM_RXDATA);
-    });
-    reader.join();
-    ASSERT_TRUE(WaitUntil([this] { return m_frame->m_ring.IsEmpty(); }));
+    m_frame->Controller().OnRxData("late chunk\r\n");
+    Flush();
     EXPECT_EQ(m_frame->GetActiveDocument()->GetLineCount(), 0u);
     EXPECT_FALSE(m_frame->GetActiveDocument()->IsModified());
 }
 
-TEST(WindowTimers, FireRepeatedlyUntilKilledAndAcceptArmsFromOtherThreads) {
+TEST(WindowTimers, FireRepeatedlyUntilKilled) {
     std::vector<unsigned> fired;
     CWindowTimers timers([&fired](unsigned id) { fired.push_back(id); });
 
-    std::thread([&timers] { timers.SetTimer(4, 5); }).join();
-    EXPECT_FALSE(timers.IsTimerSet(4)) << "carried out on the UI thread, not the caller's";
+    timers.SetTimer(4, 5);
+    EXPECT_EQ(timers.TimerPeriod(4), 5);
     ASSERT_TRUE(WaitUntil([&fired] { return fired.size() >= 3; }));
     EXPECT_TRUE(std::all_of(fired.begin(), fired.end(), [](unsigned id) { return id == 4; }));
 
@@ -228,20 +220,6 @@ TEST(WindowTimers, FireRepeatedlyUntilKilledAndAcceptArmsFromOtherThreads) {
     fired.clear();
     QTest::qWait(30);
     EXPECT_TRUE(fired.empty());
-}
-
-TEST(WindowTimers, ArmsOfAStoppedWorkerAreDropped) {
-    CWindowTimers timers([](unsigned) {});
-    const std::uint64_t generation = timers.Generation();
-    std::thread([&timers, generation] { timers.SetTimer(3, 30000, generation); }).join();
-    timers.NewGeneration(); // the worker was told to stop before its arm arrived
-    Flush();
-    EXPECT_FALSE(timers.IsTimerSet(3));
-
-    const std::uint64_t current = timers.Generation();
-    std::thread([&timers, current] { timers.SetTimer(3, 30000, current); }).join();
-    ASSERT_TRUE(WaitUntil([&timers] { return timers.IsTimerSet(3); }));
-    EXPECT_EQ(timers.TimerPeriod(3), 30000);
 }
 
 TEST(Translation, StandardButtonsReadInJapanese) {

@@ -52,11 +52,13 @@ private:
     }
 };
 
-std::unique_ptr<CSerialDevice> OpenRecording(const char* path) {
+std::unique_ptr<CSerialDevice> OpenRecording(const char* path, SerialOpenError& error) {
     script.steps.push_back(std::string("open ") + path);
     if (script.openFails) {
+        error = SerialOpenError::PermissionDenied;
         return nullptr;
     }
+    error = SerialOpenError::None;
     return std::make_unique<RecordingDevice>();
 }
 
@@ -135,6 +137,7 @@ TEST_F(SerialLinkSteps, RefusedOpenAndClosedLinkMakeNoDeviceSteps) {
     script.openFails = true;
     EXPECT_EQ(link.OpenAndDrain("ttyS0"), 0);
     EXPECT_EQ(script.steps, (Steps{"open /dev/ttyS0"}));
+    EXPECT_EQ(link.LastOpenError(), SerialOpenError::PermissionDenied) << "the opener's reason";
     script.steps.clear();
     EXPECT_EQ(link.OpenAndDrain(std::string(95, 'n').c_str()), 0);
     link.ClosePort();

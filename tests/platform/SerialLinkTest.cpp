@@ -175,7 +175,10 @@ TEST_F(SerialLink, PortInUseCannotBeOpenedAgainUntilClosed) {
     CComAPI second;
     EXPECT_EQ(second.OpenAndDrain(pty.PortName().c_str()), 0);
     EXPECT_EQ(second.OpenAndDrain(pty.SlavePath().c_str()), 0);
+    EXPECT_EQ(second.LastOpenError(), SerialOpenError::Busy);
     EXPECT_FALSE(second.IsOpen());
+    EXPECT_EQ(second.OpenAndDrain("pts/999999"), 0);
+    EXPECT_EQ(second.LastOpenError(), SerialOpenError::Missing);
     EXPECT_EQ(OpenInOtherProcess(pty.PortName()), 0);
 
     // The refused opens did not disturb the owner.
@@ -185,6 +188,7 @@ TEST_F(SerialLink, PortInUseCannotBeOpenedAgainUntilClosed) {
     link.ClosePort();
     EXPECT_EQ(OpenInOtherProcess(pty.PortName()), 1);
     EXPECT_EQ(second.OpenAndDrain(pty.PortName().c_str()), 1);
+    EXPECT_EQ(second.LastOpenError(), SerialOpenError::None);
 }
 
 TEST_F(SerialLink, ClosedPortCanBeOpenedAgainByAnotherUser) {

@@ -18,7 +18,8 @@ constexpr std::size_t DRAIN_BUFFER_SIZE = 256;
 
 CComAPI::CComAPI() : CComAPI(OpenSerialDevice) {}
 
-CComAPI::CComAPI(DeviceOpener openDevice) : m_pfnOpenDevice(openDevice) {}
+CComAPI::CComAPI(DeviceOpener openDevice)
+    : m_pfnOpenDevice(openDevice), m_lastOpenError(SerialOpenError::None) {}
 
 CComAPI::~CComAPI() = default;
 
@@ -51,11 +52,12 @@ int CComAPI::OpenPort(const char* portName) {
     if (m_hCom) {
         ReleasePort();
     }
+    m_lastOpenError = SerialOpenError::Other;
     char path[DEVICE_PATH_SIZE];
     if (!BuildDevicePath(portName, path, sizeof path)) {
         return 0;
     }
-    m_hCom = m_pfnOpenDevice(path);
+    m_hCom = m_pfnOpenDevice(path, m_lastOpenError);
     if (!m_hCom) {
         return 0;
     }
@@ -67,8 +69,10 @@ int CComAPI::OpenPort(const char* portName) {
     if (!configured) {
         // A half-configured port is released as it is: no purge, no DTR step.
         m_hCom.reset();
+        m_lastOpenError = SerialOpenError::Other;
         return 0;
     }
+    m_lastOpenError = SerialOpenError::None;
     return 1;
 }
 

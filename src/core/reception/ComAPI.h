@@ -5,6 +5,7 @@
 #include <memory>
 
 class CSerialDevice;
+enum class SerialOpenError;
 
 // The serial link to the machine and the decoder of its print stream.
 //
@@ -30,8 +31,9 @@ public:
     // The device path of a port name is built in a buffer of this size, terminator included.
     static constexpr std::size_t DEVICE_PATH_SIZE = 100;
 
-    // Opens the device at a path for this process alone; null when it cannot.
-    using DeviceOpener = std::unique_ptr<CSerialDevice> (*)(const char* devicePath);
+    // Opens the device at a path for this process alone; null when it cannot, with the reason.
+    using DeviceOpener = std::unique_ptr<CSerialDevice> (*)(const char* devicePath,
+                                                            SerialOpenError& error);
 
     // The link on the platform's serial devices.
     CComAPI();
@@ -63,6 +65,9 @@ public:
 
     bool IsOpen() const { return m_hCom != nullptr; }
 
+    // Why the last OpenPort or OpenAndDrain failed; None after a success.
+    SerialOpenError LastOpenError() const { return m_lastOpenError; }
+
     // The device path of a port name: the platform's device folder followed by the name, or
     // the name itself when it is already a path. False, with path empty, when the name is
     // empty or the path does not fit in size bytes with its terminator; a name is never cut
@@ -90,7 +95,8 @@ private:
     void ReleasePort();
 
     DeviceOpener m_pfnOpenDevice;
-    std::unique_ptr<CSerialDevice> m_hCom;  // null while no port is open
+    std::unique_ptr<CSerialDevice> m_hCom; // null while no port is open
+    SerialOpenError m_lastOpenError;
     std::uint8_t m_byRxBuf[RX_BUFFER_SIZE]; // raw bytes of the last read
     std::uint32_t m_dwRxLen = 0;            // bytes in m_byRxBuf; 0 when the read found none
     int m_nDecodeMode = DECODE_TEXT;

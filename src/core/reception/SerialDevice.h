@@ -51,9 +51,18 @@ public:
     virtual bool DropDtr() = 0;
 };
 
+// Why a serial device could not be opened; the user is told what to do about each.
+enum class SerialOpenError {
+    None,             // it was opened
+    Missing,          // no such device (an adapter that is not plugged in)
+    Busy,             // in use by another program, or by this one
+    PermissionDenied, // present, but this user may not read and write it
+    Other,            // any other failure, including a device that would not take the settings
+};
+
 // Opens the serial device at devicePath for reading and writing, for this process alone.
-// Null when it does not exist, cannot be opened, or is in use (also by this process).
-std::unique_ptr<CSerialDevice> OpenSerialDevice(const char* devicePath);
+// Null when it cannot, with error telling why.
+std::unique_ptr<CSerialDevice> OpenSerialDevice(const char* devicePath, SerialOpenError& error);
 
 // A port name becomes a device path by this prefix; a name that is already a path is used
 // as it stands.

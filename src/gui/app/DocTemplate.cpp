@@ -38,7 +38,9 @@ QString Format1(unsigned stringId, const QString& argument) {
 
 } // namespace
 
-CMySingleDocTemplate::CMySingleDocTemplate() = default;
+CMySingleDocTemplate::CMySingleDocTemplate(CReceptionController::Timings timings,
+                                           CReceptionController::ThreadStarter startThread)
+    : m_receptionTimings(timings), m_startReaderThread(std::move(startThread)) {}
 
 CMySingleDocTemplate::~CMySingleDocTemplate() {
     m_pFrame.reset(); // the window and its view go before the document they show
@@ -69,7 +71,8 @@ CMySingleDocTemplate::Confidence CMySingleDocTemplate::MatchDocType(const std::s
 CKLTDoc* CMySingleDocTemplate::OpenDocumentFile(const std::string* pathName) {
     if (!m_pOnlyDoc) {
         m_pOnlyDoc = std::make_unique<CKLTDoc>();
-        m_pFrame = std::make_unique<CMainFrame>(*this, *m_pOnlyDoc);
+        m_pFrame = std::make_unique<CMainFrame>(*this, *m_pOnlyDoc, m_receptionTimings,
+                                                m_startReaderThread);
     } else if (!SaveModified()) {
         return nullptr;
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/reception/ReceptionController.h"
+
 #include <memory>
 #include <string>
 #include <system_error>
@@ -22,7 +24,9 @@ public:
         yesAlreadyOpen
     };
 
-    CMySingleDocTemplate();
+    // timings and startThread go to the main window's reception controller.
+    explicit CMySingleDocTemplate(CReceptionController::Timings timings = {},
+                                  CReceptionController::ThreadStarter startThread = {});
     ~CMySingleDocTemplate();
     CMySingleDocTemplate(const CMySingleDocTemplate&) = delete;
     CMySingleDocTemplate& operator=(const CMySingleDocTemplate&) = delete;
@@ -57,4 +61,6 @@ private:
 
     std::unique_ptr<CKLTDoc> m_pOnlyDoc;
     std::unique_ptr<CMainFrame> m_pFrame;
+    CReceptionController::Timings m_receptionTimings;
+    CReceptionController::ThreadStarter m_startReaderThread;
 };

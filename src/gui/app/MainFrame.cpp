@@ -108,20 +108,12 @@ QVector<QIcon> LoadToolBarImages() {
 
 } // namespace
 
-const CMainFrame::StateRow CMainFrame::s_stateTable[4] = {
-    {&CMainFrame::EnterStartup, &CMainFrame::LeaveStartup, &CMainFrame::StateNoOp,
-     &CMainFrame::OnTimerStartup},
-    {&CMainFrame::EnterWaitMarker, &CMainFrame::LeaveWaitMarker, &CMainFrame::OnDataWaitMarker,
-     &CMainFrame::OnTimerWaitMarker},
-    {&CMainFrame::EnterReceiving, &CMainFrame::LeaveReceiving, &CMainFrame::OnDataReceiving,
-     &CMainFrame::OnTimerReceiving},
-    {&CMainFrame::EnterReady, &CMainFrame::StateNoOp, &CMainFrame::StateNoOp,
-     &CMainFrame::StateNoOp},
-};
-
-CMainFrame::CMainFrame(CMySingleDocTemplate& docTemplate, CKLTDoc& document)
+CMainFrame::CMainFrame(CMySingleDocTemplate& docTemplate, CKLTDoc& document,
+                       CReceptionController::Timings timings,
+                       CReceptionController::ThreadStarter startThread)
     : QMainWindow(nullptr), m_docTemplate(docTemplate), m_pDocument(&document),
-      m_timers([this](unsigned id) { OnTimer(id); }) {
+      m_timers([this](unsigned id) { OnTimer(id); }),
+      m_controller(*this, *this, timings, std::move(startThread)) {
     setWindowIcon(QIcon(QStringLiteral(":/res/klt128.png")));
 
     m_pView = new CKLTView(this);
@@ -138,18 +130,15 @@ CMainFrame::CMainFrame(CMySingleDocTemplate& docTemplate, CKLTDoc& document)
         move(area.center() - QPoint(FRAME_WIDTH / 2, FRAME_HEIGHT / 2));
     }
 
+    m_waitDlg.setObjectName(QStringLiteral("waitDialog"));
+
     // The reception controller starts out in STATE_STARTUP, hidden, with commands withheld.
-    std::memset(m_szPortName, 0, sizeof m_szPortName);
-    m_bShownOnce = false;
-    m_bReaderRunning = false;
-    m_nState = STATE_STARTUP;
-    LeaveStartup();
-    EnterStartup();
+    m_controller.Start();
     OnUpdateFrameTitle();
 }
 
 CMainFrame::~CMainFrame() {
-    StopReader();
+    m_controller.Shutdown();
 }
 
 void CMainFrame::CreateMenu() {
@@ -285,14 +274,6 @@ bool CMainFrame::IsCommandEnabled(unsigned id) const {
     }
 }
 
-bool CMainFrame::OnUpdateReadyCommand() const {
-    return (m_flags & FLAG_ENABLED) != 0;
-}
-
-bool CMainFrame::OnUpdateReceiveStop() const {
-    return (m_flags & FLAG_ENABLED) == 0;
-}
-
 void CMainFrame::UpdateCommandUI() {
     for (const auto* actions : {&m_menuActions, &m_toolBarActions}) {
         for (const auto& [id, action] : *actions) {
@@ -352,9 +333,6 @@ bool CMainFrame::event(QEvent* event) {
     if (event->type() == klt::CPostedMessageEvent::EventType()) {
         const auto* posted = static_cast<klt::CPostedMessageEvent*>(event);
         switch (posted->Message()) {
-        case klt::WM_RXDATA:
-            OnRxData(posted->WParam(), posted->LParam());
-            break;
         case klt::WM_TIMER:
             OnTimer(static_cast<unsigned>(posted->WParam()));
             break;
@@ -391,11 +369,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         return;
     }
     // The reader goes before anything it touches, and the port is closed properly.
-    StopReader();
-    m_com.ClosePort();
-    for (unsigned id = TIMER_STARTUP; id <= TIMER_VIEW_REFRESH; ++id) {
-        KillTimer(id);
-    }
+    m_controller.Shutdown();
     event->accept();
 }
 
@@ -421,7 +395,7 @@ void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void CMainFrame::dragMoveEvent(QDragMoveEvent* event) {
-    if ((m_flags & FLAG_ENABLED) && acceptDrops() && !LocalFiles(event->mimeData()).isEmpty()) {
+    if ((GetFlags() & FLAG_ENABLED) && acceptDrops() && !LocalFiles(event->mimeData()).isEmpty()) {
         event->acceptProposedAction();
     } else {
         event->ignore();
@@ -430,7 +404,7 @@ void CMainFrame::dragMoveEvent(QDragMoveEvent* event) {
 
 void CMainFrame::dropEvent(QDropEvent* event) {
     const QStringList files = LocalFiles(event->mimeData());
-    if (!(m_flags & FLAG_ENABLED) || !acceptDrops() || files.isEmpty()) {
+    if (!(GetFlags() & FLAG_ENABLED) || !acceptDrops() || files.isEmpty()) {
         event->ignore();
         return;
     }
@@ -445,75 +419,3 @@ void CMainFrame::dropEvent(QDropEvent* event) {
         }
     });
 }
-
-void CMainFrame::ApplyFlags() {
-    if (m_flags & FLAG_VISIBLE) {
-        if (!isVisible()) {
-            show();
-        }
-    } else {
-        hide();
-    }
-    setAcceptDrops((m_flags & FLAG_ENABLED) != 0);
-    UpdateCommandUI();
-}
-
-const CMainFrame::StateRow& CMainFrame::CurrentState() const {
-    return s_stateTable[m_nState];
-}
-
-void CMainFrame::ChangeState(int nState) {
-    const auto leave = CurrentState().leave;
-    (this->*leave)();
-    m_nState = nState;
-    const auto enter = CurrentState().enter;
-    (this->*enter)();
-}
-
-void CMainFrame::OnTimer(unsigned nIDEvent) {
-    const auto onTimer = CurrentState().onTimer;
-    (this->*onTimer)(nIDEvent);
-}
-
-long CMainFrame::OnRxData(std::uintptr_t, std::intptr_t) {
-    std::uint8_t text[CReceiveRing::RING_SIZE];
-    m_ring.Drain(text); // everything waiting, with a terminator
-    const auto onData = CurrentState().onData;
-    (this->*onData)(reinterpret_cast<const char*>(text));
-    return 0;
-}
-
-void CMainFrame::EnterStartup() {
-    m_flags &= ~(FLAG_VISIBLE | FLAG_ENABLED);
-    ApplyFlags();
-    SetTimer(TIMER_STARTUP, 10);
-}
-
-void CMainFrame::LeaveStartup() {
-    KillTimer(TIMER_STARTUP);
-}
-
-void CMainFrame::OnTimerStartup(unsigned id) {
-    if (id != TIMER_STARTUP) {
-        return;
-    }
-    KillTimer(TIMER_STARTUP);
-    m_bShownOnce = true;
-    ChangeState(STATE_READY);
-}
-
-void CMainFrame::EnterReady() {
-    StopReader();
-    m_com.ClosePort();
-    m_flags |= FLAG_VISIBLE | FLAG_ENABLED;
-    ApplyFlags();
-    m_pView->Invalidate(false);
-}
-
-void CMainFrame::OnReceiveStop() {
-    ChangeState(STATE_READY);
-}
-
-void CMainFrame::StateNoOp() {}
-void CMainFrame::StateNoOp(const char*) {}
-void CMainFrame::StateNoOp(unsigned) {}

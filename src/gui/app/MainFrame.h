@@ -1,18 +1,15 @@
 #pragma once
 
-#include "core/reception/ComAPI.h"
-#include "core/reception/ReceiveRing.h"
+#include "core/reception/ReceptionController.h"
 #include "gui/framework/WindowTimers.h"
 #include "gui/reception/MwaitDlg.h"
 
 #include <QMainWindow>
 
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
-#include <mutex>
-#include <thread>
+#include <string_view>
 
 class CKLTDoc;
 class CKLTView;
@@ -22,37 +19,37 @@ class QLabel;
 class QToolBar;
 
 // The main window: menu, the labelled toolbar along the right edge, the two-pane status
-// bar and the history view. It also hosts the reception controller: a state machine whose
-// states decide whether the window is shown, which commands are enabled and whether files
-// may be dropped on it.
-class CMainFrame : public QMainWindow {
+// bar and the history view. It is the shell of the reception controller: its states decide
+// whether the window is shown, which commands are enabled and whether files may be dropped
+// on it, and the window gives it timers, the document, the view and the dialogs.
+class CMainFrame : public QMainWindow, private IReceptionClock, private IReceptionSink {
     Q_OBJECT
 public:
-    // Reception states; the values index s_stateTable.
-    static constexpr int STATE_STARTUP = 0;
-    static constexpr int STATE_WAIT_MARKER = 1;
-    static constexpr int STATE_RECEIVING = 2;
-    static constexpr int STATE_READY = 3;
+    static constexpr int STATE_STARTUP = CReceptionController::STATE_STARTUP;
+    static constexpr int STATE_WAIT_MARKER = CReceptionController::STATE_WAIT_MARKER;
+    static constexpr int STATE_RECEIVING = CReceptionController::STATE_RECEIVING;
+    static constexpr int STATE_READY = CReceptionController::STATE_READY;
 
-    static constexpr unsigned FLAG_VISIBLE = 1;
-    static constexpr unsigned FLAG_ENABLED = 2;
+    static constexpr unsigned FLAG_VISIBLE = CReceptionController::FLAG_VISIBLE;
+    static constexpr unsigned FLAG_ENABLED = CReceptionController::FLAG_ENABLED;
 
-    static constexpr unsigned TIMER_STARTUP = 1;        // 10 ms
-    static constexpr unsigned TIMER_OPEN_PORT = 2;      // 10 ms
-    static constexpr unsigned TIMER_MARKER_TIMEOUT = 3; // 30000 ms, armed by the reader
-    static constexpr unsigned TIMER_RX_SILENCE = 4;     // 1000 ms, armed by the reader
-    static constexpr unsigned TIMER_VIEW_REFRESH = 5;   // 100 ms
+    static constexpr unsigned TIMER_STARTUP = CReceptionController::TIMER_STARTUP;
+    static constexpr unsigned TIMER_OPEN_PORT = CReceptionController::TIMER_OPEN_PORT;
+    static constexpr unsigned TIMER_MARKER_TIMEOUT = CReceptionController::TIMER_MARKER_TIMEOUT;
+    static constexpr unsigned TIMER_RX_SILENCE = CReceptionController::TIMER_RX_SILENCE;
+    static constexpr unsigned TIMER_VIEW_REFRESH = CReceptionController::TIMER_VIEW_REFRESH;
 
-    CMainFrame(CMySingleDocTemplate& docTemplate, CKLTDoc& document);
+    // timings and startThread go to the reception controller (defaults: the real ones).
+    CMainFrame(CMySingleDocTemplate& docTemplate, CKLTDoc& document,
+               CReceptionController::Timings timings = {},
+               CReceptionController::ThreadStarter startThread = {});
     ~CMainFrame() override;
 
     CKLTDoc* GetActiveDocument() const { return m_pDocument; }
     CKLTView* GetActiveView() const { return m_pView; }
     CMySingleDocTemplate& GetDocTemplate() const { return m_docTemplate; }
 
-    // Window timers and posted messages; both may be used from any thread.
-    void SetTimer(unsigned id, unsigned periodMs) { m_timers.SetTimer(id, periodMs); }
-    void KillTimer(unsigned id) { m_timers.KillTimer(id); }
+    // The window's timers, UI thread only; posted messages, from any thread.
     CWindowTimers& Timers() { return m_timers; }
     void PostMessage(unsigned message, std::uintptr_t wParam = 0, std::intptr_t lParam = 0);
 
@@ -69,20 +66,17 @@ public:
     // The caption: the document's title and " - KLT".
     void OnUpdateFrameTitle();
 
-    int GetState() const { return m_nState; }
-    unsigned GetFlags() const { return m_flags; }
+    CReceptionController& Controller() { return m_controller; }
+    int GetState() const { return m_controller.GetState(); }
+    unsigned GetFlags() const { return m_controller.GetFlags(); }
 
-    // The reception controller.
-    void OnTimer(unsigned nIDEvent);
-    long OnRxData(std::uintptr_t wParam, std::intptr_t lParam);
-    void OnReceiveStart();
-    void OnReceiveStop();
-    void OnPortSettings();
-    bool OnUpdateReadyCommand() const;
-    bool OnUpdateReceiveStop() const;
-    void ChangeState(int nState);
-    bool StartReader(); // false when no thread could be started
-    void StopReader();
+    // The reception commands and timer events, handled by the controller.
+    void OnTimer(unsigned nIDEvent) { m_controller.OnTimer(nIDEvent); }
+    void OnReceiveStart() { m_controller.OnReceiveStart(); }
+    void OnReceiveStop() { m_controller.OnReceiveStop(); }
+    void OnPortSettings() { m_controller.OnPortSettings(); }
+    bool OnUpdateReadyCommand() const { return m_controller.OnUpdateReadyCommand(); }
+    bool OnUpdateReceiveStop() const { return m_controller.OnUpdateReceiveStop(); }
 
 protected:
     bool event(QEvent* event) override;
@@ -98,35 +92,25 @@ private:
     void CreateStatusBar();
     void RecalcLayout();
     void UpdateCommandUI();
-    void ApplyFlags();
 
-    // The state operations.
-    void EnterStartup();
-    void LeaveStartup();
-    void OnTimerStartup(unsigned id);
-    void EnterWaitMarker();
-    void LeaveWaitMarker();
-    void OnDataWaitMarker(const char* text);
-    void OnTimerWaitMarker(unsigned id);
-    void EnterReceiving();
-    void LeaveReceiving();
-    void OnDataReceiving(const char* text);
-    void OnTimerReceiving(unsigned id);
-    void EnterReady();
-    void StateNoOp();
-    void StateNoOp(const char* text);
-    void StateNoOp(unsigned id);
+    // The controller's clock: the window's timers.
+    void SetTimer(unsigned id, unsigned periodMs) override { m_timers.SetTimer(id, periodMs); }
+    void KillTimer(unsigned id) override { m_timers.KillTimer(id); }
 
-    static void ReaderThreadProc(CMainFrame* frame);
-
-    struct StateRow {
-        void (CMainFrame::*enter)();
-        void (CMainFrame::*leave)();
-        void (CMainFrame::*onData)(const char* text);
-        void (CMainFrame::*onTimer)(unsigned id);
-    };
-    static const StateRow s_stateTable[4];
-    const StateRow& CurrentState() const;
+    // The controller's sink (defined with the reception's Qt side).
+    void PostToUiThread(std::function<void()> task) override;
+    void ApplyFlags(unsigned flags) override;
+    void ShowPortName(const char* portName) override;
+    bool SaveModified() override;
+    void ClearHistory() override;
+    void AppendText(std::string_view text) override;
+    void ClearView() override;
+    void InvalidateView() override;
+    void FollowTheEnd() override;
+    void ShowMessage(unsigned stringId, ReceptionIcon icon) override;
+    bool ChoosePort(char* portName) override;
+    int RunWaitDialog() override;
+    void EndWaitDialog(int result) override;
 
     CMySingleDocTemplate& m_docTemplate;
     CKLTDoc* m_pDocument;
@@ -140,30 +124,9 @@ private:
     std::map<unsigned, QAction*> m_menuActions;
     std::map<unsigned, QAction*> m_toolBarActions;
 
-public:
-    // The reception controller's members.
-    bool m_bShownOnce = false;
-    char m_szPortName[260] = {};
-    CComAPI m_com;
-    CReceiveRing m_ring; // its lock guards its bytes and both of its indices
-    char m_szMarkerText[4096] = {};
     CMwaitDlg m_waitDlg;
-    unsigned m_flags = 0;
-    int m_nState = STATE_STARTUP;
-    std::thread m_readerThread;
-    std::atomic<bool> m_bReaderRunning{false};
-    // The generation the running reader tags its timer arms with
-    // (m_timers.SetTimer(id, period, generation)); StopReader starts a new one, so arms that a
-    // stopped reader posted late are dropped.
-    std::uint64_t m_nReaderGeneration = 0;
-    unsigned m_nReaderTimerId = 0;
-    unsigned m_nReaderPeriod = 0;
-    bool m_bRearmOnData = false;
-    std::mutex m_readerWakeLock; // with m_readerWake, ends the reader's poll pause at once
-    std::condition_variable m_readerWake;
-    // Decoded bytes that did not fit into the ring yet: the reader's own while it runs, and
-    // handed on to the next reader of the same reception.
-    std::uint8_t m_pending[CComAPI::DECODED_BUFFER_SIZE] = {};
-    std::size_t m_nPendingLength = 0;
-    std::size_t m_nPendingOffset = 0;
+    // The document's line count at the last refresh that repainted the view.
+    std::size_t m_nLinesAtRefresh = 0;
+    // Last: it calls back into everything above until it is shut down.
+    CReceptionController m_controller;
 };

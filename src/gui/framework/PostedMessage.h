@@ -10,8 +10,6 @@ namespace klt {
 
 constexpr unsigned WM_CLOSE = 0x0010;
 constexpr unsigned WM_TIMER = 0x0113;
-constexpr unsigned WM_USER = 0x0400;
-constexpr unsigned WM_RXDATA = WM_USER + 0x1000; // data lies in the receive ring
 
 class CPostedMessageEvent : public QEvent {
 public:

@@ -1,34 +1,11 @@
 #include "gui/framework/WindowTimers.h"
 
-#include <QThread>
 #include <QTimerEvent>
 
 CWindowTimers::CWindowTimers(Handler onTimer, QObject* parent)
     : QObject(parent), m_onTimer(std::move(onTimer)) {}
 
 void CWindowTimers::SetTimer(unsigned id, unsigned periodMs) {
-    if (QThread::currentThread() == thread()) {
-        Arm(id, periodMs);
-        return;
-    }
-    QMetaObject::invokeMethod(
-        this, [this, id, periodMs] { Arm(id, periodMs); }, Qt::QueuedConnection);
-}
-
-void CWindowTimers::SetTimer(unsigned id, unsigned periodMs, std::uint64_t generation) {
-    const auto armIfCurrent = [this, id, periodMs, generation] {
-        if (generation == m_generation.load()) {
-            Arm(id, periodMs);
-        }
-    };
-    if (QThread::currentThread() == thread()) {
-        armIfCurrent();
-        return;
-    }
-    QMetaObject::invokeMethod(this, armIfCurrent, Qt::QueuedConnection);
-}
-
-void CWindowTimers::Arm(unsigned id, unsigned periodMs) {
     KillTimer(id);
     const int qtTimerId = startTimer(static_cast<int>(periodMs), Qt::PreciseTimer);
     if (qtTimerId != 0) {

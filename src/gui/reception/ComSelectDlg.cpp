@@ -17,8 +17,8 @@ namespace {
 constexpr std::size_t PORT_NAME_COPY_LIMIT = 259;
 } // namespace
 
-CComSelectDlg::CComSelectDlg(char* pszPortName, QWidget* parent)
-    : CDialog(parent), m_aPorts{}, m_pszPortName(pszPortName) {
+CComSelectDlg::CComSelectDlg(char* pszPortName, QWidget* parent, PortLister listPorts)
+    : CDialog(parent), m_aPorts{}, m_pszPortName(pszPortName), m_listPorts(std::move(listPorts)) {
     setWindowTitle(QString::fromUtf8(res::LoadString(res::AFX_IDS_APP_TITLE)));
 
     m_pList = new QTableWidget(0, 2, this);
@@ -37,8 +37,10 @@ CComSelectDlg::CComSelectDlg(char* pszPortName, QWidget* parent)
     m_pList->setWordWrap(false);
 
     m_pOk = new QPushButton(QStringLiteral("OK"), this);
+    m_pOk->setObjectName(QStringLiteral("okButton"));
     m_pOk->setDefault(true);
     m_pCancel = new QPushButton(QString::fromUtf8("キャンセル"), this);
+    m_pCancel->setObjectName(QStringLiteral("cancelButton"));
     m_pCancel->setAutoDefault(false);
     connect(m_pOk, &QPushButton::clicked, this, [this] { OnBnClickedOk(); });
     connect(m_pCancel, &QPushButton::clicked, this, [this] { OnCancel(); });
@@ -55,7 +57,7 @@ CComSelectDlg::CComSelectDlg(char* pszPortName, QWidget* parent)
 }
 
 void CComSelectDlg::EnumComPorts() {
-    m_nPortCount = FillPortTable(EnumerateSerialPorts(), m_aPorts, MAX_COM_PORTS);
+    m_nPortCount = FillPortTable(m_listPorts(), m_aPorts, MAX_COM_PORTS);
 }
 
 bool CComSelectDlg::OnInitDialog() {

@@ -13,8 +13,10 @@ CMwaitDlg::CMwaitDlg(QWidget* parent) : CDialog(parent) {
 
     m_pPrompt = new QLabel(
         QString::fromUtf8("「M」ボタンを押して下さい。\n(30秒でタイムアウトします。)"), this);
+    m_pPrompt->setObjectName(QStringLiteral("prompt"));
     m_pPrompt->setAlignment(Qt::AlignCenter);
     m_pCancel = new QPushButton(QString::fromUtf8("キャンセル"), this);
+    m_pCancel->setObjectName(QStringLiteral("cancelButton"));
     m_pCancel->setDefault(true);
     connect(m_pCancel, &QPushButton::clicked, this, [this] { OnCancel(); });
 

@@ -13,10 +13,8 @@ class CMwaitDlg : public CDialog {
 public:
     static constexpr int IDD = 132;
 
+    // Its text is "prompt", its button "cancelButton".
     explicit CMwaitDlg(QWidget* parent = nullptr);
-
-    QLabel* Prompt() const { return m_pPrompt; }
-    QPushButton* CancelButton() const { return m_pCancel; }
 
 protected:
     bool OnInitDialog() override;

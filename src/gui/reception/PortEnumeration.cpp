@@ -9,11 +9,6 @@
 
 namespace {
 
-std::optional<std::vector<EnumeratedPort>>& PortListOverride() {
-    static std::optional<std::vector<EnumeratedPort>> ports;
-    return ports;
-}
-
 // Unicode to CP932, built once from the decoding table so both directions agree.
 const std::unordered_map<char32_t, std::string>& EncodingTable() {
     static const std::unordered_map<char32_t, std::string> table = [] {
@@ -76,9 +71,6 @@ std::string QStringToCp932(const QString& text) {
 }
 
 std::vector<EnumeratedPort> EnumerateSerialPorts() {
-    if (PortListOverride()) {
-        return *PortListOverride();
-    }
     std::vector<EnumeratedPort> ports;
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
         EnumeratedPort port;
@@ -93,13 +85,4 @@ std::vector<EnumeratedPort> EnumerateSerialPorts() {
             {entry.portName, QStringToCp932(QString::fromStdString(entry.description)), true});
     }
     return ports;
-}
-
-ScopedPortListForTesting::ScopedPortListForTesting(std::vector<EnumeratedPort> ports)
-    : m_previous(std::move(PortListOverride())) {
-    PortListOverride() = std::move(ports);
-}
-
-ScopedPortListForTesting::~ScopedPortListForTesting() {
-    PortListOverride() = std::move(m_previous);
 }

@@ -70,11 +70,30 @@ speed_t SpeedConstant(unsigned baudRate) {
 
 } // namespace
 
-std::unique_ptr<CSerialDevice> OpenSerialDevice(const char* devicePath) {
+std::unique_ptr<CSerialDevice> OpenSerialDevice(const char* devicePath, SerialOpenError& error) {
     const int fd = CPosixSerialDevice::OpenExclusive(devicePath);
     if (fd < 0) {
+        switch (errno) {
+        case ENOENT:
+        case ENXIO:
+        case ENODEV:
+        case ENOTDIR:
+            error = SerialOpenError::Missing;
+            break;
+        case EACCES:
+        case EPERM:
+            error = SerialOpenError::PermissionDenied;
+            break;
+        case EBUSY:
+            error = SerialOpenError::Busy;
+            break;
+        default:
+            error = SerialOpenError::Other;
+            break;
+        }
         return nullptr;
     }
+    error = SerialOpenError::None;
     return std::make_unique<CPosixSerialDevice>(fd);
 }
 

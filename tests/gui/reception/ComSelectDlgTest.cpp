@@ -30,6 +30,19 @@ const std::vector<EnumeratedPort> kTwoPorts = {
     {"ttyS0", "Communications Port (COM1)", false},
 };
 
+// The dialog's ports come from the test, not from the machine it runs on.
+PortLister Ports(std::vector<EnumeratedPort> ports) {
+    return [ports] { return ports; };
+}
+
+QTableWidget* List(CComSelectDlg& dlg) {
+    return dlg.findChild<QTableWidget*>(QStringLiteral("portList"));
+}
+
+QPushButton* Button(CComSelectDlg& dlg, const char* name) {
+    return dlg.findChild<QPushButton*>(QString::fromLatin1(name));
+}
+
 class ComSelectDlgTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -59,9 +72,8 @@ protected:
 } // namespace
 
 TEST_F(ComSelectDlgTest, OpensWithTheTopRowSelectedAndEnterChoosesIt) {
-    ScopedPortListForTesting ports(kTwoPorts);
-    CComSelectDlg dlg(m_szPortName);
-    QTableWidget* list = dlg.PortList();
+    CComSelectDlg dlg(m_szPortName, nullptr, Ports(kTwoPorts));
+    QTableWidget* list = List(dlg);
     int selectedRow = -1;
     bool listHasFocus = false;
     QStringList rows;
@@ -83,28 +95,26 @@ TEST_F(ComSelectDlgTest, OpensWithTheTopRowSelectedAndEnterChoosesIt) {
     EXPECT_EQ(dlg.windowTitle(), "KLT");
     EXPECT_EQ(list->horizontalHeaderItem(0)->text(), QString::fromUtf8("COMポート番号"));
     EXPECT_EQ(list->horizontalHeaderItem(1)->text(), QString::fromUtf8("デバイスの説明"));
-    EXPECT_EQ(dlg.CancelButton()->text(), QString::fromUtf8("キャンセル"));
+    EXPECT_EQ(Button(dlg, "cancelButton")->text(), QString::fromUtf8("キャンセル"));
 }
 
 TEST_F(ComSelectDlgTest, ClickingARowAndOkChoosesThatRow) {
-    ScopedPortListForTesting ports(kTwoPorts);
-    CComSelectDlg dlg(m_szPortName);
-    QTableWidget* list = dlg.PortList();
+    CComSelectDlg dlg(m_szPortName, nullptr, Ports(kTwoPorts));
+    QTableWidget* list = List(dlg);
     const int result = Run(dlg, [&] {
         const QRect cell = list->visualItemRect(list->item(1, 1));
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, cell.center());
-        QTest::mouseClick(dlg.OkButton(), Qt::LeftButton);
+        QTest::mouseClick(Button(dlg, "okButton"), Qt::LeftButton);
     });
     EXPECT_EQ(result, IDOK);
     EXPECT_STREQ(m_szPortName, "ttyUSB0");
 }
 
 TEST_F(ComSelectDlgTest, CancelEscapeAndCloseKeepTheEarlierChoice) {
-    ScopedPortListForTesting ports(kTwoPorts);
     const std::pair<const char*, std::function<void(CComSelectDlg&)>> ways[] = {
         {"cancel button",
-         [](CComSelectDlg& d) { QTest::mouseClick(d.CancelButton(), Qt::LeftButton); }},
-        {"escape", [](CComSelectDlg& d) { QTest::keyClick(d.PortList(), Qt::Key_Escape); }},
+         [](CComSelectDlg& d) { QTest::mouseClick(Button(d, "cancelButton"), Qt::LeftButton); }},
+        {"escape", [](CComSelectDlg& d) { QTest::keyClick(List(d), Qt::Key_Escape); }},
         {"close box", [](CComSelectDlg& d) { d.close(); }},
     };
     for (const auto& [name, way] : ways) {
@@ -112,7 +122,7 @@ TEST_F(ComSelectDlgTest, CancelEscapeAndCloseKeepTheEarlierChoice) {
         std::strcpy(m_szPortName, "pts/9");
         char before[260];
         std::memcpy(before, m_szPortName, sizeof before);
-        CComSelectDlg dlg(m_szPortName);
+        CComSelectDlg dlg(m_szPortName, nullptr, Ports(kTwoPorts));
         const int result = Run(dlg, [&] { way(dlg); });
         EXPECT_EQ(result, IDCANCEL) << name;
         EXPECT_EQ(std::memcmp(before, m_szPortName, sizeof before), 0) << name;
@@ -120,14 +130,13 @@ TEST_F(ComSelectDlgTest, CancelEscapeAndCloseKeepTheEarlierChoice) {
 }
 
 TEST_F(ComSelectDlgTest, OkWithNothingSelectedDoesNothing) {
-    ScopedPortListForTesting ports(kTwoPorts);
-    CComSelectDlg dlg(m_szPortName);
+    CComSelectDlg dlg(m_szPortName, nullptr, Ports(kTwoPorts));
     bool stillRunning = false;
     const int result = Run(dlg, [&] {
-        dlg.PortList()->clearSelection();
-        QTest::mouseClick(dlg.OkButton(), Qt::LeftButton);
+        List(dlg)->clearSelection();
+        QTest::mouseClick(Button(dlg, "okButton"), Qt::LeftButton);
         stillRunning = dlg.IsRunning() && dlg.isVisible();
-        QTest::mouseClick(dlg.CancelButton(), Qt::LeftButton);
+        QTest::mouseClick(Button(dlg, "cancelButton"), Qt::LeftButton);
     });
     EXPECT_TRUE(stillRunning);
     EXPECT_EQ(result, IDCANCEL);
@@ -135,10 +144,9 @@ TEST_F(ComSelectDlgTest, OkWithNothingSelectedDoesNothing) {
 }
 
 TEST_F(ComSelectDlgTest, NoPortShowsMessage102AndCancelsWithoutShowing) {
-    ScopedPortListForTesting ports({});
     std::strcpy(m_szPortName, "ttyS3");
     klt::MessageBoxSeam::SetNextAnswer(IDOK);
-    CComSelectDlg dlg(m_szPortName);
+    CComSelectDlg dlg(m_szPortName, nullptr, Ports({}));
     bool everShown = false;
     QTimer::singleShot(0, &dlg, [&] { everShown = dlg.isVisible(); });
     const int result = dlg.DoModal();
@@ -155,9 +163,9 @@ TEST_F(ComSelectDlgTest, NoPortShowsMessage102AndCancelsWithoutShowing) {
 
 TEST_F(ComSelectDlgTest, ColumnsAreAsWideAsHeadingOrWidestEntry) {
     const std::string wide(60, 'W');
-    ScopedPortListForTesting ports({{"ttyS0", wide, false}, {"ttyS1", "x", false}});
-    CComSelectDlg dlg(m_szPortName);
-    QTableWidget* list = dlg.PortList();
+    CComSelectDlg dlg(m_szPortName, nullptr,
+                      Ports({{"ttyS0", wide, false}, {"ttyS1", "x", false}}));
+    QTableWidget* list = List(dlg);
     int nameWidth = 0;
     int descriptionWidth = 0;
     int headingWidth = 0;
@@ -177,10 +185,9 @@ TEST_F(ComSelectDlgTest, ColumnsAreAsWideAsHeadingOrWidestEntry) {
 
 TEST_F(ComSelectDlgTest, ANameOf258CharactersIsCopiedWhole) {
     const std::string longest(258, 'p');
-    ScopedPortListForTesting ports({{longest, "", true}});
     std::memset(m_szPortName, 0x7E, sizeof m_szPortName);
-    CComSelectDlg dlg(m_szPortName);
-    EXPECT_EQ(Run(dlg, [&] { QTest::mouseClick(dlg.OkButton(), Qt::LeftButton); }), IDOK);
+    CComSelectDlg dlg(m_szPortName, nullptr, Ports({{longest, "", true}}));
+    EXPECT_EQ(Run(dlg, [&] { QTest::mouseClick(Button(dlg, "okButton"), Qt::LeftButton); }), IDOK);
     EXPECT_EQ(std::string(m_szPortName), longest);
     EXPECT_EQ(m_szPortName[259], 0x7E); // nothing written past the copy limit
 }
@@ -197,7 +204,7 @@ TEST_F(ComSelectDlgTest, ListsARegisteredVirtualPortAfterTheRealOnes) {
     ASSERT_TRUE(vports::Register(portName, "KLT test machine"));
 
     CComSelectDlg dlg(m_szPortName);
-    QTableWidget* list = dlg.PortList();
+    QTableWidget* list = List(dlg);
     int row = -1;
     QString description;
     const int result = Run(dlg, [&] {
@@ -210,7 +217,7 @@ TEST_F(ComSelectDlgTest, ListsARegisteredVirtualPortAfterTheRealOnes) {
         if (row >= 0) {
             list->selectRow(row);
         }
-        QTest::mouseClick(dlg.OkButton(), Qt::LeftButton);
+        QTest::mouseClick(Button(dlg, "okButton"), Qt::LeftButton);
     });
     vports::Unregister();
     ::close(master);

@@ -22,9 +22,10 @@ int RunWaitDialog(CMwaitDlg& dlg, const std::function<void()>& action) {
 TEST(MwaitDlg, ShowsThePromptAndEndsWithTheValueGiven) {
     CMwaitDlg dlg;
     EXPECT_EQ(dlg.windowTitle(), "KLT");
-    EXPECT_EQ(dlg.Prompt()->text(),
+    EXPECT_EQ(dlg.findChild<QLabel*>(QStringLiteral("prompt"))->text(),
               QString::fromUtf8("「M」ボタンを押して下さい。\n(30秒でタイムアウトします。)"));
-    EXPECT_EQ(dlg.CancelButton()->text(), QString::fromUtf8("キャンセル"));
+    EXPECT_EQ(dlg.findChild<QPushButton*>(QStringLiteral("cancelButton"))->text(),
+              QString::fromUtf8("キャンセル"));
     // The same object serves every reception.
     EXPECT_EQ(RunWaitDialog(dlg, [&] { dlg.EndDialog(1); }), 1);
     EXPECT_EQ(RunWaitDialog(dlg, [&] { dlg.EndDialog(0); }), 0);
@@ -33,7 +34,11 @@ TEST(MwaitDlg, ShowsThePromptAndEndsWithTheValueGiven) {
 TEST(MwaitDlg, UserEndsItOnlyAsCancelled) {
     CMwaitDlg dlg;
     const std::pair<const char*, std::function<void()>> ways[] = {
-        {"cancel button", [&] { QTest::mouseClick(dlg.CancelButton(), Qt::LeftButton); }},
+        {"cancel button",
+         [&] {
+             QTest::mouseClick(dlg.findChild<QPushButton*>(QStringLiteral("cancelButton")),
+                               Qt::LeftButton);
+         }},
         {"escape", [&] { QTest::keyClick(&dlg, Qt::Key_Escape); }},
         {"close box", [&] { dlg.close(); }},
         // Enter must never pass for the marker (1): it presses Cancel, the only button.

@@ -7,7 +7,8 @@
 #include <QApplication>
 #include <QTest>
 
-#include <cstring>
+#include <system_error>
+#include <thread>
 
 CTestSteps::CTestSteps() {
     m_timer.setInterval(5);
@@ -42,8 +43,9 @@ void CMessageBoxWatcher::Poll() {
     if (box == nullptr || !box->isVisible()) {
         return;
     }
-    m_seen.push_back({box->text(), m_frame.m_waitDlg.IsRunning() && m_frame.m_waitDlg.isVisible(),
-                      m_frame.GetState()});
+    CMwaitDlg* waitDlg = WaitDialogOf(m_frame);
+    m_seen.push_back(
+        {box->text(), waitDlg->IsRunning() && waitDlg->isVisible(), m_frame.GetState()});
     QAbstractButton* ok = box->button(QMessageBox::Ok);
     if (ok == nullptr) {
         ok = box->buttons().value(0);
@@ -51,10 +53,40 @@ void CMessageBoxWatcher::Poll() {
     ok->click();
 }
 
+CMwaitDlg* WaitDialogOf(CMainFrame& frame) {
+    if (auto* dlg = frame.findChild<CMwaitDlg*>(QStringLiteral("waitDialog"))) {
+        return dlg;
+    }
+    // Without an owner it is a window of its own.
+    for (QWidget* widget : QApplication::allWidgets()) {
+        if (widget->objectName() == QLatin1String("waitDialog")) {
+            return qobject_cast<CMwaitDlg*>(widget);
+        }
+    }
+    return nullptr;
+}
+
 void ReceptionFixture::SetUp() {
     klt::MessageBoxSeam::Reset();
     ASSERT_TRUE(m_line.IsValid());
-    m_template = std::make_unique<CMySingleDocTemplate>();
+    Recreate({});
+}
+
+void ReceptionFixture::Recreate(const CReceptionController::Timings& timings) {
+    m_boxes.reset();
+    if (m_template) {
+        m_frame->GetActiveDocument()->SetModifiedFlag(false);
+        m_template.reset();
+    }
+    m_template =
+        std::make_unique<CMySingleDocTemplate>(timings, [this](std::function<void()> body) {
+            if (m_bFailNextReaderStart) {
+                m_bFailNextReaderStart = false;
+                throw std::system_error(
+                    std::make_error_code(std::errc::resource_unavailable_try_again));
+            }
+            return std::thread(std::move(body));
+        });
     ASSERT_NE(m_template->OpenDocumentFile(nullptr), nullptr);
     m_frame = m_template->GetMainFrame();
     ASSERT_NE(m_frame, nullptr);
@@ -85,8 +117,12 @@ std::vector<std::string> ReceptionFixture::DocLines() {
 }
 
 void ReceptionFixture::ChoosePort(const std::string& name) {
-    std::memset(m_frame->m_szPortName, 0, sizeof m_frame->m_szPortName);
-    std::strncpy(m_frame->m_szPortName, name.c_str(), sizeof m_frame->m_szPortName - 1);
+    m_frame->Controller().SetPortName(name);
+}
+
+bool ReceptionFixture::WaitDialogUp() {
+    CMwaitDlg* dlg = WaitDialogOf(*m_frame);
+    return dlg != nullptr && dlg->IsRunning() && dlg->isVisible();
 }
 
 QString ReceptionFixture::Text(unsigned stringId) {

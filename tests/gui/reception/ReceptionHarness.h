@@ -40,6 +40,9 @@ private:
     QTimer m_timer;
 };
 
+// The main window's wait dialog, found by its name.
+CMwaitDlg* WaitDialogOf(CMainFrame& frame);
+
 // Answers every message box that comes up on screen with OK, remembering what it said and
 // whether the wait dialog was still up behind it.
 class CMessageBoxWatcher : public QObject {
@@ -65,6 +68,8 @@ class ReceptionFixture : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
+    // The app again, with these timings for its reception controller.
+    void Recreate(const CReceptionController::Timings& timings);
 
     // Runs the event loop until condition holds or a few seconds have passed.
     static bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 10000);
@@ -73,11 +78,13 @@ protected:
     CKLTDoc& Doc() { return *m_frame->GetActiveDocument(); }
     std::vector<std::string> DocLines();
     void ChoosePort(const std::string& name);
-    bool WaitDialogUp() { return m_frame->m_waitDlg.IsRunning() && m_frame->m_waitDlg.isVisible(); }
+    bool WaitDialogUp();
     // The message texts shown so far, by string id.
     static QString Text(unsigned stringId);
     std::vector<QString> ShownTexts() const;
 
+    // The next reader thread to be started fails, as if the system had no thread left.
+    bool m_bFailNextReaderStart = false;
     std::unique_ptr<CMySingleDocTemplate> m_template;
     CMainFrame* m_frame = nullptr;
     PseudoTerminal m_line;

@@ -3,10 +3,8 @@
 
 #include "core/reception/ComAPI.h"
 #include "core/res/Strings.h"
-#include "gui/framework/PostedMessage.h"
 #include "gui/reception/ComSelectDlg.h"
 #include "gui/reception/PortEnumeration.h"
-#include "gui/reception/ReceptionTesting.h"
 
 #include <QPushButton>
 #include <QTableWidget>
@@ -100,11 +98,11 @@ class ReceptionTest : public ReceptionFixture {
 protected:
     void StartReception() { Frame().OnCommand(res::ID_RECEIVE_START); }
 
-    bool PortOpenAndWaiting() { return Frame().m_com.IsOpen() && WaitDialogUp(); }
+    bool PortOpenAndWaiting() { return Frame().Controller().IsPortOpen() && WaitDialogUp(); }
 
     bool IsReady() { return Frame().GetState() == CMainFrame::STATE_READY; }
 
-    std::string MarkerText() { return Frame().m_szMarkerText; }
+    std::string MarkerText() { return std::string(Frame().Controller().MarkerText()); }
 
     // Waits until the reception has ended, the normal end's message answered.
     bool WaitForReady(int timeoutMs = 15000) {
@@ -133,7 +131,7 @@ TEST_F(ReceptionTest, MarkerSplitAcrossChunksAndTheLineBeforeItAreKept) {
     EXPECT_TRUE(steps.AllDone());
     EXPECT_EQ(DocLines(), (Lines{"ABC", "****", "DEF"}));
     EXPECT_TRUE(Doc().IsModified());
-    EXPECT_FALSE(Frame().m_com.IsOpen());
+    EXPECT_FALSE(Frame().Controller().IsPortOpen());
     EXPECT_EQ(BoxTexts(), std::vector<QString>{Text(res::IDS_RECEIVE_FINISHED)});
     EXPECT_EQ(Frame().GetPaneText(1), QString::fromStdString(m_line.PortName()));
 }
@@ -153,13 +151,13 @@ TEST_F(ReceptionTest, AChunkThatWouldPassTheLimitIsDroppedAndALaterOneFits) {
         [&] {
             int waiting = 1;
             return ::ioctl(observer, FIONREAD, &waiting) == 0 && waiting == 0 &&
-                   Frame().m_ring.IsEmpty();
+                   Frame().Controller().BytesInFlight() == 0;
         },
         [&] { QTimer::singleShot(300, [&] { m_line.Write("ccccc"); }); });
     steps.When([&] { return MarkerText().size() == 505; },
                [&] {
                    stillWaiting = WaitDialogUp();
-                   Frame().m_waitDlg.CancelButton()->click();
+                   WaitDialogOf(Frame())->findChild<QPushButton*>("cancelButton")->click();
                });
     StartReception();
     ASSERT_TRUE(WaitForReady());
@@ -169,19 +167,20 @@ TEST_F(ReceptionTest, AChunkThatWouldPassTheLimitIsDroppedAndALaterOneFits) {
 }
 
 TEST_F(ReceptionTest, NoMarkerInTimeShowsTheTimeOutOverTheWaitDialogThenReady) {
-    const unsigned previous = reception_testing::SetMarkerTimeout(400);
+    CReceptionController::Timings timings;
+    timings.markerTimeoutMs = 400;
+    Recreate(timings);
     ChoosePort(m_line.PortName());
     CTestSteps steps;
     steps.When([&] { return PortOpenAndWaiting(); }, [&] { m_line.Write("no marker here\r"); });
     StartReception();
     ASSERT_TRUE(WaitForReady());
-    reception_testing::SetMarkerTimeout(previous);
     ASSERT_EQ(m_boxes->SeenBoxes().size(), 1u);
     EXPECT_EQ(m_boxes->SeenBoxes()[0].text, Text(res::IDS_RECEIVE_TIMEOUT));
     EXPECT_TRUE(m_boxes->SeenBoxes()[0].overWaitDialog);
     EXPECT_FALSE(WaitDialogUp());
-    EXPECT_FALSE(Frame().m_com.IsOpen());
-    EXPECT_FALSE(Frame().m_readerThread.joinable());
+    EXPECT_FALSE(Frame().Controller().IsPortOpen());
+    EXPECT_FALSE(Frame().Controller().IsReaderRunning());
     EXPECT_EQ(Doc().GetLineCount(), 0u);
     EXPECT_FALSE(Doc().IsModified());
     EXPECT_TRUE(Frame().IsCommandEnabled(res::ID_RECEIVE_START));
@@ -192,12 +191,12 @@ TEST_F(ReceptionTest, CancelInTheWaitDialogClosesThePortWithoutAMessage) {
     CTestSteps steps;
     steps.When([&] { return PortOpenAndWaiting(); }, [&] { m_line.Write("XYZ\r"); });
     steps.When([&] { return MarkerText() == "XYZ\r\n"; },
-               [&] { QTest::keyClick(&Frame().m_waitDlg, Qt::Key_Escape); });
+               [&] { QTest::keyClick(WaitDialogOf(Frame()), Qt::Key_Escape); });
     StartReception();
     ASSERT_TRUE(WaitForReady());
     EXPECT_TRUE(steps.AllDone());
     EXPECT_TRUE(ShownTexts().empty());
-    EXPECT_FALSE(Frame().m_com.IsOpen());
+    EXPECT_FALSE(Frame().Controller().IsPortOpen());
     EXPECT_EQ(Doc().GetLineCount(), 0u);
     EXPECT_FALSE(Doc().IsModified());
 }
@@ -222,7 +221,7 @@ TEST_F(ReceptionTest, UnsavedHistoryIsAskedAboutFirstAndCancelChangesNothing) {
     ASSERT_EQ(klt::MessageBoxSeam::Shown().size(), 1);
     EXPECT_EQ(klt::MessageBoxSeam::Shown()[0].buttons, klt::MsgButtons::YesNoCancel);
     EXPECT_TRUE(IsReady());
-    EXPECT_FALSE(Frame().m_com.IsOpen());
+    EXPECT_FALSE(Frame().Controller().IsPortOpen());
     EXPECT_EQ(DocLines(), Lines{"UNSAVED"});
     EXPECT_TRUE(Doc().IsModified());
 }
@@ -244,7 +243,7 @@ TEST_F(ReceptionTest, APortThatCannotBeOpenedShowsMessage103AndLeavesAnEmptyDocu
         EXPECT_EQ(ShownTexts(), std::vector<QString>{Text(res::IDS_PORT_OPEN_FAILED)}) << what;
         EXPECT_EQ(Doc().GetLineCount(), 0u) << what;
         EXPECT_FALSE(Doc().IsModified()) << what;
-        EXPECT_FALSE(Frame().m_com.IsOpen()) << what;
+        EXPECT_FALSE(Frame().Controller().IsPortOpen()) << what;
     }
 }
 
@@ -268,11 +267,11 @@ TEST_F(ReceptionTest, APortThisUserMayNotOpenGetsThePermissionMessage) {
 TEST_F(ReceptionTest, AReaderThatCannotStartShowsMessage103AndClosesThePort) {
     ChoosePort(m_line.PortName());
     // The first reader, for the marker.
-    reception_testing::FailNextReaderStart();
+    m_bFailNextReaderStart = true;
     StartReception();
     ASSERT_TRUE(WaitForReady());
     EXPECT_EQ(ShownTexts(), std::vector<QString>{Text(res::IDS_PORT_OPEN_FAILED)});
-    EXPECT_FALSE(Frame().m_com.IsOpen());
+    EXPECT_FALSE(Frame().Controller().IsPortOpen());
     EXPECT_FALSE(WaitDialogUp());
 
     // The second reader, once the marker is in: what came so far stays.
@@ -280,14 +279,14 @@ TEST_F(ReceptionTest, AReaderThatCannotStartShowsMessage103AndClosesThePort) {
     CTestSteps steps;
     steps.When([&] { return PortOpenAndWaiting(); },
                [&] {
-                   reception_testing::FailNextReaderStart();
+                   m_bFailNextReaderStart = true;
                    m_line.Write("****\r");
                });
     StartReception();
     ASSERT_TRUE(WaitFor([&] { return steps.AllDone(); }));
     ASSERT_TRUE(WaitForReady());
     EXPECT_EQ(ShownTexts(), std::vector<QString>{Text(res::IDS_PORT_OPEN_FAILED)});
-    EXPECT_FALSE(Frame().m_com.IsOpen());
+    EXPECT_FALSE(Frame().Controller().IsPortOpen());
     EXPECT_EQ(DocLines(), Lines{"****"});
 }
 
@@ -299,7 +298,8 @@ TEST_F(ReceptionTest, StopWhileReceivingKeepsTheTextAndClosesThePort) {
     for (int i = 0; i < 4; ++i) {
         steps.When([&] { return Frame().GetState() == CMainFrame::STATE_RECEIVING; },
                    [&] { QTimer::singleShot(400, [&] { m_line.Write("\x1c&"); }); });
-        steps.When([&] { return Frame().m_ring.IsEmpty(); }, [] { QTest::qWait(400); });
+        steps.When([&] { return Frame().Controller().BytesInFlight() == 0; },
+                   [] { QTest::qWait(400); });
     }
     StartReception();
     ASSERT_TRUE(WaitFor([&] { return steps.AllDone(); }));
@@ -311,7 +311,7 @@ TEST_F(ReceptionTest, StopWhileReceivingKeepsTheTextAndClosesThePort) {
     EXPECT_TRUE(ShownTexts().empty());
     EXPECT_EQ(DocLines(), (Lines{"****", "LINE 1"}));
     EXPECT_TRUE(Doc().IsModified());
-    EXPECT_FALSE(Frame().m_com.IsOpen());
+    EXPECT_FALSE(Frame().Controller().IsPortOpen());
 }
 
 TEST_F(ReceptionTest, SilenceAfterTheMarkerChunkEndsTheReception) {
@@ -336,7 +336,7 @@ TEST_F(ReceptionTest, TheOtherEndVanishingEndsBySilenceWithTheTextKept) {
     ASSERT_TRUE(WaitForReady());
     EXPECT_EQ(DocLines(), (Lines{"****", "PART"}));
     EXPECT_EQ(BoxTexts(), std::vector<QString>{Text(res::IDS_RECEIVE_FINISHED)});
-    EXPECT_FALSE(Frame().m_com.IsOpen());
+    EXPECT_FALSE(Frame().Controller().IsPortOpen());
 }
 
 // Stopped while the machine is still sending as fast as it can: the stop waits for the reader,
@@ -362,8 +362,8 @@ TEST_F(ReceptionTest, StoppingDuringReadsNeverTouchesAClosedPort) {
         ASSERT_TRUE(WaitForReady()) << stopAfter;
         sending = false;
         machine.join();
-        EXPECT_FALSE(Frame().m_com.IsOpen());
-        EXPECT_FALSE(Frame().m_readerThread.joinable());
+        EXPECT_FALSE(Frame().Controller().IsPortOpen());
+        EXPECT_FALSE(Frame().Controller().IsReaderRunning());
         EXPECT_GT(Doc().GetLineCount(), stopAfter);
         EXPECT_TRUE(ShownTexts().empty());
         Doc().SetModifiedFlag(false);
@@ -380,8 +380,8 @@ TEST_F(ReceptionTest, ClosingTheWindowWhileReceivingStopsTheReaderAndClosesThePo
     klt::MessageBoxSeam::SetNextAnswer(klt::IDNO); // do not save
     Frame().close();
     EXPECT_FALSE(Frame().isVisible());
-    EXPECT_FALSE(Frame().m_readerThread.joinable());
-    EXPECT_FALSE(Frame().m_com.IsOpen());
+    EXPECT_FALSE(Frame().Controller().IsReaderRunning());
+    EXPECT_FALSE(Frame().Controller().IsPortOpen());
 }
 
 // klt-sim plays the sample on its own virtual port, chosen through the port dialog: the
@@ -412,16 +412,16 @@ TEST_F(ReceptionTest, AWholeReceptionFromTheSimulatorMatchesTheDecodedHistory) {
         QTimer::singleShot(0, [&] {
             auto* dlg = qobject_cast<CComSelectDlg*>(QApplication::activeModalWidget());
             ASSERT_NE(dlg, nullptr);
-            QTableWidget* list = dlg->PortList();
+            auto* list = dlg->findChild<QTableWidget*>(QStringLiteral("portList"));
             for (int row = 0; row < list->rowCount(); ++row) {
                 if (list->item(row, 0)->text() == port) {
                     list->selectRow(row);
                 }
             }
-            dlg->OkButton()->click();
+            dlg->findChild<QPushButton*>(QStringLiteral("okButton"))->click();
         });
         Frame().OnCommand(res::ID_PORT_SETTINGS);
-        ASSERT_EQ(QString::fromLatin1(Frame().m_szPortName), port);
+        ASSERT_EQ(QString::fromLatin1(Frame().Controller().PortName()), port);
         EXPECT_EQ(Frame().GetPaneText(1), port);
 
         CTestSteps steps;
