@@ -2,20 +2,25 @@
 // files.
 #include "common/SimulatorProcess.h"
 #include "common/TempFolder.h"
+#include "core/text/Cp932Utf8.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <fcntl.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -147,6 +152,239 @@ TEST_F(KltCapture, ListShowsTheSimulatorsPort) {
         }
     }
     EXPECT_TRUE(found) << m_stdout;
+}
+
+// A port's name as history files carry it: pts/3 gives pts-3.
+std::string FileStem(std::string port) {
+    std::replace(port.begin(), port.end(), '/', '-');
+    return port;
+}
+
+// The history of a sample as klt-decode writes it from the same stream.
+std::string Decoded(const std::string& stream, const fs::path& folder) {
+    const std::string out = (folder / "decoded.txt").string();
+    const std::string command = std::string(KLT_DECODE) + " '" + stream + "' '" + out + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    const std::string text = ReadAll(out);
+    fs::remove(out);
+    return text;
+}
+
+// Simulator options that play fast, yet keep the marker's chunk within the 511 bytes the
+// wait keeps even when a loaded machine delays the reader.
+std::vector<std::string> FastPlay(const std::string& stream, std::vector<std::string> more = {}) {
+    std::vector<std::string> arguments{"--rate", "1000", "--delay", "0.2"};
+    arguments.insert(arguments.end(), more.begin(), more.end());
+    arguments.push_back(stream);
+    return arguments;
+}
+
+// The history files of a watch folder, oldest name first (names carry the time).
+std::vector<std::string> HistoryFiles(const fs::path& folder, const std::string& suffix) {
+    std::vector<std::string> files;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() > suffix.size() &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+            name[0] != '.') {
+            files.push_back(entry.path().string());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+bool WaitForFiles(const fs::path& folder, std::size_t count,
+                  std::chrono::seconds timeout = std::chrono::seconds(90)) {
+    const auto deadline = Clock::now() + timeout;
+    while (Clock::now() < deadline) {
+        if (HistoryFiles(folder, ".txt").size() >= count) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+// Once: the file (or standard output) holds what klt-decode makes of the same stream, and
+// the UTF-8 copy is its conversion.
+TEST_F(KltCapture, OnceWritesTheHistoryAsKltDecodeDoes) {
+    const std::string stream = SAMPLES + "operation-history.prn";
+    const std::string expected = Decoded(stream, m_folder);
+    ASSERT_FALSE(expected.empty());
+    {
+        Simulator simulator(FastPlay(stream));
+        const std::string port = simulator.PortName();
+        ASSERT_FALSE(port.empty());
+        EXPECT_EQ(Run({"--utf8", port, PathOf("history.txt")}), 0) << m_stderr;
+        EXPECT_TRUE(ReadAll(PathOf("history.txt")) == expected);
+        EXPECT_TRUE(ReadAll(PathOf("history.utf8.txt")) == cp932::ToUtf8(expected));
+        EXPECT_EQ(m_stdout, "");
+        // Not a terminal: one line per event.
+        EXPECT_NE(m_stderr.find("marker seen"), std::string::npos) << m_stderr;
+        EXPECT_NE(m_stderr.find("saved " + PathOf("history.txt") + " with "), std::string::npos)
+            << m_stderr;
+    }
+    {
+        Simulator simulator(FastPlay(stream));
+        const std::string port = simulator.PortName();
+        EXPECT_EQ(Run({port}), 0) << m_stderr;
+        EXPECT_TRUE(m_stdout == expected);
+    }
+}
+
+// No marker in time: status 3, and no file.
+TEST_F(KltCapture, NoMarkerInTimeExitsWithThree) {
+    Simulator simulator({"--delay", "60", SAMPLES + "operation-history.prn"});
+    const std::string port = simulator.PortName();
+    const auto start = Clock::now();
+    EXPECT_EQ(Run({"--marker-timeout", "1", port, PathOf("history.txt")}), 3) << m_stderr;
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
+    EXPECT_FALSE(fs::exists(PathOf("history.txt")));
+    EXPECT_NE(m_stderr.find("受信タイムアウトしました。"), std::string::npos) << m_stderr;
+}
+
+// A port that cannot be had: the app's refusal on standard error, status 1. So is an
+// output that is no regular file, before anything is received.
+TEST_F(KltCapture, RefusalsExitWithOne) {
+    EXPECT_EQ(Run({"/dev/klt-no-such-port", PathOf("h.txt")}), 1);
+    EXPECT_NE(m_stderr.find("klt-no-such-port"), std::string::npos) << m_stderr;
+
+    Simulator simulator({"--delay", "60", SAMPLES + "operation-history.prn"});
+    const std::string port = simulator.PortName();
+    fs::create_directory(PathOf("holder"));
+    Capture holder({port, PathOf("first.txt")}, m_folder / "holder");
+    ASSERT_TRUE(holder.WaitForError("waiting for the marker"));
+    EXPECT_EQ(Run({port, PathOf("second.txt")}), 1);
+    EXPECT_NE(m_stderr.find(port + ": "), std::string::npos) << m_stderr;
+
+    fs::create_directory(PathOf("folder"));
+    EXPECT_EQ(Run({port, PathOf("folder")}), 1);
+    ::mkfifo(PathOf("fifo").c_str(), 0600);
+    EXPECT_EQ(Run({port, PathOf("fifo")}), 1);
+    EXPECT_TRUE(fs::is_fifo(PathOf("fifo")));
+}
+
+// Unattended: three histories in a row, three files, each byte for byte; SIGTERM ends it
+// with status 0.
+TEST_F(KltCapture, WatchWritesEveryHistoryToItsOwnFile) {
+    const std::string stream = SAMPLES + "operation-history.prn";
+    const std::string expected = Decoded(stream, m_folder);
+    fs::create_directory(PathOf("out"));
+    Simulator simulator(FastPlay(stream, {"--repeat"}));
+    const std::string port = simulator.PortName();
+    ASSERT_FALSE(port.empty());
+    Capture capture({"--watch", PathOf("out"), "--utf8", port}, m_folder);
+    ASSERT_TRUE(WaitForFiles(m_folder / "out", 6)) << capture.Errors();
+    capture.Signal(SIGTERM);
+    EXPECT_EQ(capture.WaitForExit(), 0) << capture.Errors();
+
+    const std::vector<std::string> files = HistoryFiles(m_folder / "out", ".txt");
+    std::vector<std::string> histories;
+    for (const std::string& file : files) {
+        if (file.find(".utf8.txt") == std::string::npos) {
+            histories.push_back(file);
+            EXPECT_TRUE(ReadAll(file) == expected) << file;
+            EXPECT_NE(fs::path(file).filename().string().find(FileStem(port) + "-"),
+                      std::string::npos)
+                << file;
+        }
+    }
+    EXPECT_GE(histories.size(), 3u);
+}
+
+// The device goes away (the simulator ends and its port with it) and comes back under the
+// same name (a link, as udev keeps for an adapter): the next history is captured.
+TEST_F(KltCapture, WatchWaitsForTheDeviceToReturn) {
+    const std::string stream = SAMPLES + "operation-history.prn";
+    const std::string expected = Decoded(stream, m_folder);
+    fs::create_directory(PathOf("out"));
+    const std::string link = PathOf("machine");
+    auto first = std::make_unique<Simulator>(FastPlay(stream, {"--repeat"}));
+    fs::create_symlink("/dev/" + first->PortName(), link);
+    Capture capture({"--watch", PathOf("out"), link}, m_folder);
+    ASSERT_TRUE(WaitForFiles(m_folder / "out", 1)) << capture.Errors();
+
+    first.reset(); // unplugged
+    ASSERT_TRUE(capture.WaitForError("is gone")) << capture.Errors();
+    ASSERT_TRUE(capture.WaitForError("to return")) << capture.Errors();
+
+    Simulator second(FastPlay(stream));
+    const std::string port = second.PortName();
+    fs::remove(link);
+    fs::create_symlink("/dev/" + port, link);
+    ASSERT_TRUE(capture.WaitForError("is back")) << capture.Errors();
+    ASSERT_TRUE(WaitForFiles(m_folder / "out", 2)) << capture.Errors();
+    capture.Signal(SIGTERM);
+    EXPECT_EQ(capture.WaitForExit(), 0);
+
+    for (const std::string& file : HistoryFiles(m_folder / "out", ".txt")) {
+        EXPECT_TRUE(ReadAll(file) == expected) << file;
+        EXPECT_EQ(fs::path(file).filename().string().rfind("machine-", 0), 0u) << file;
+    }
+}
+
+// SIGTERM in the middle of a history: the lines so far are written, with a note, and a
+// watch ends with status 0.
+TEST_F(KltCapture, SigtermMidHistoryWritesTheLinesSoFar) {
+    const std::string stream = SAMPLES + "operation-history.prn";
+    const std::string expected = Decoded(stream, m_folder);
+    fs::create_directory(PathOf("out"));
+    Simulator simulator({"--delay", "0.2", stream}); // the line's speed: about 20 s
+    const std::string port = simulator.PortName();
+    Capture capture({"--watch", PathOf("out"), port}, m_folder);
+    ASSERT_TRUE(capture.WaitForError("marker seen")) << capture.Errors();
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    capture.Signal(SIGTERM);
+    EXPECT_EQ(capture.WaitForExit(), 0) << capture.Errors();
+    EXPECT_NE(capture.Errors().find("lines received so far"), std::string::npos);
+
+    const std::vector<std::string> files = HistoryFiles(m_folder / "out", ".txt");
+    ASSERT_EQ(files.size(), 1u);
+    const std::string partial = ReadAll(files[0]);
+    EXPECT_GT(partial.size(), 0u);
+    EXPECT_LT(partial.size(), expected.size());
+    EXPECT_EQ(expected.compare(0, partial.size(), partial), 0) << "not a prefix of the history";
+}
+
+// Unattended, text without a marker followed by a second of silence is line noise: the wait
+// starts afresh instead of keeping it, which would fill the marker search's 511 bytes for
+// good. The history after it is captured whole.
+TEST_F(KltCapture, WatchDropsNoiseBeforeASilence) {
+    const std::string stream = ReadAll(SAMPLES + "operation-history.prn");
+    const std::string expected = Decoded(SAMPLES + "operation-history.prn", m_folder);
+    fs::create_directory(PathOf("out"));
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const std::string slave = ::ptsname(master);
+    // At 1000 bytes a second, as a machine sends; the reader takes 100 bytes a poll.
+    const auto send = [&](const std::string& bytes) {
+        for (std::size_t at = 0; at < bytes.size(); at += 20) {
+            const std::string piece = bytes.substr(at, 20);
+            ASSERT_EQ(::write(master, piece.data(), piece.size()),
+                      static_cast<ssize_t>(piece.size()));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    };
+    Capture capture({"--watch", PathOf("out"), slave}, m_folder);
+    ASSERT_TRUE(capture.WaitForError("waiting for the marker")) << capture.Errors();
+    std::string noise;
+    for (int i = 0; i < 30; ++i) {
+        noise += "BOOT " + std::to_string(i) + " OK\r";
+    }
+    send(noise);
+    ASSERT_TRUE(capture.WaitForError("waiting afresh")) << capture.Errors();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500)); // the port is reopened
+    send(stream);
+    ASSERT_TRUE(WaitForFiles(m_folder / "out", 1)) << capture.Errors();
+    capture.Signal(SIGTERM);
+    EXPECT_EQ(capture.WaitForExit(), 0);
+    const std::vector<std::string> files = HistoryFiles(m_folder / "out", ".txt");
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_TRUE(ReadAll(files[0]) == expected);
+    ::close(master);
 }
 
 } // namespace
