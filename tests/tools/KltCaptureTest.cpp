@@ -324,27 +324,33 @@ TEST_F(KltCapture, WatchWaitsForTheDeviceToReturn) {
     }
 }
 
-// SIGTERM in the middle of a history: the lines so far are written, with a note, and a
-// watch ends with status 0.
+// SIGTERM in the middle of a history: the lines so far are written, with a note. A watch
+// ends with status 0; a single capture with the signal's status, 128 + 15.
 TEST_F(KltCapture, SigtermMidHistoryWritesTheLinesSoFar) {
     const std::string stream = SAMPLES + "operation-history.prn";
     const std::string expected = Decoded(stream, m_folder);
     fs::create_directory(PathOf("out"));
-    Simulator simulator({"--delay", "0.2", stream}); // the line's speed: about 20 s
-    const std::string port = simulator.PortName();
-    Capture capture({"--watch", PathOf("out"), port}, m_folder);
-    ASSERT_TRUE(capture.WaitForError("marker seen")) << capture.Errors();
-    std::this_thread::sleep_for(std::chrono::seconds(2));
-    capture.Signal(SIGTERM);
-    EXPECT_EQ(capture.WaitForExit(), 0) << capture.Errors();
-    EXPECT_NE(capture.Errors().find("lines received so far"), std::string::npos);
+    for (const bool watch : {true, false}) {
+        Simulator simulator({"--delay", "0.2", stream}); // the line's speed: about 20 s
+        const std::string port = simulator.PortName();
+        const std::vector<std::string> arguments =
+            watch ? std::vector<std::string>{"--watch", PathOf("out"), port}
+                  : std::vector<std::string>{port, PathOf("out/once.txt")};
+        Capture capture(arguments, m_folder);
+        ASSERT_TRUE(capture.WaitForError("marker seen")) << capture.Errors();
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        capture.Signal(SIGTERM);
+        EXPECT_EQ(capture.WaitForExit(), watch ? 0 : 128 + SIGTERM) << capture.Errors();
+        EXPECT_NE(capture.Errors().find("lines received so far"), std::string::npos);
 
-    const std::vector<std::string> files = HistoryFiles(m_folder / "out", ".txt");
-    ASSERT_EQ(files.size(), 1u);
-    const std::string partial = ReadAll(files[0]);
-    EXPECT_GT(partial.size(), 0u);
-    EXPECT_LT(partial.size(), expected.size());
-    EXPECT_EQ(expected.compare(0, partial.size(), partial), 0) << "not a prefix of the history";
+        const std::vector<std::string> files = HistoryFiles(m_folder / "out", ".txt");
+        ASSERT_EQ(files.size(), 1u);
+        const std::string partial = ReadAll(files[0]);
+        EXPECT_GT(partial.size(), 0u);
+        EXPECT_LT(partial.size(), expected.size());
+        EXPECT_EQ(expected.compare(0, partial.size(), partial), 0) << "not a prefix";
+        fs::remove(files[0]);
+    }
 }
 
 // Unattended, text without a marker followed by a second of silence is line noise: the wait
