@@ -2,22 +2,28 @@
 
 #include "core/document/KLTDoc.h"
 #include "core/res/Strings.h"
+#include "core/res/Version.h"
 #include "gui/app/AboutDlg.h"
 #include "gui/app/KLTApp.h"
 #include "gui/app/MainFrame.h"
 #include "gui/framework/MessageBox.h"
+#include "gui/reception/MwaitDlg.h"
 #include "gui/view/KLTView.h"
 
+#include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QStatusTipEvent>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QToolBar>
 #include <QUrl>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -142,6 +148,11 @@ TEST_F(MainFrameTest, ToolBarStandsOnTheRightWithLabelledButtonsOfOneSize) {
     m_frame->resize(500, 300);
     Flush();
     EXPECT_EQ(toolBar->widgetForAction(toolBar->actions().constFirst())->size(), buttonSize);
+
+    // Like a docking bar, the user may drag it to another edge or float it.
+    EXPECT_TRUE(toolBar->isMovable());
+    EXPECT_TRUE(toolBar->isFloatable());
+    EXPECT_EQ(toolBar->allowedAreas(), Qt::AllToolBarAreas);
 }
 
 TEST_F(MainFrameTest, StatusBarShowsPromptsAndOtherwiseReady) {
@@ -199,6 +210,60 @@ TEST_F(MainFrameTest, DroppedFilesOpenOnlyWhileCommandsAreEnabled) {
     EXPECT_EQ(m_frame->windowTitle(), QStringLiteral("dropped.txt - KLT"));
 }
 
+TEST_F(MainFrameTest, BoxesAndDialogsBelongToTheMainWindowWhileAnotherProgramHasTheFocus) {
+    WaitReady();
+    QWidget otherProgram; // stands in for whatever the user works in meanwhile
+    otherProgram.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&otherProgram));
+    otherProgram.activateWindow();
+    ASSERT_TRUE(WaitUntil([&] { return QApplication::activeWindow() == &otherProgram; }));
+
+    // What is up in the app's modal loop: its parent and the window it is transient for.
+    struct Owners {
+        QWidget* parent = nullptr;
+        QWindow* transientParent = nullptr;
+    };
+    const auto ownersOfModal = [](Owners& owners, const std::function<void(QWidget*)>& end) {
+        QTimer::singleShot(0, [&owners, end] {
+            QWidget* modal = QApplication::activeModalWidget();
+            ASSERT_NE(modal, nullptr);
+            owners.parent = modal->parentWidget();
+            owners.transientParent = modal->windowHandle()->transientParent();
+            end(modal);
+        });
+    };
+
+    Owners box;
+    ownersOfModal(box, [](QWidget* modal) { qobject_cast<QMessageBox*>(modal)->accept(); });
+    klt::AfxMessageBox(res::IDS_RECEIVE_FINISHED, klt::MsgIcon::Information);
+    EXPECT_EQ(box.parent, m_frame) << "message box";
+    EXPECT_EQ(box.transientParent, m_frame->windowHandle());
+
+    // The wait dialog is made without a parent, as a member of the window.
+    CMwaitDlg wait;
+    Owners waitOwners;
+    int answeredOverWait = 0;
+    ownersOfModal(waitOwners, [&](QWidget*) {
+        // A box shown over the wait dialog belongs to it, and through it to the window.
+        klt::MessageBoxSeam::SetNextAnswer(klt::IDOK);
+        klt::AfxMessageBox(res::IDS_RECEIVE_TIMEOUT, klt::MsgIcon::Exclamation);
+        answeredOverWait = klt::MessageBoxSeam::Shown().size();
+        EXPECT_EQ(klt::MessageBoxSeam::Shown().back().owner, &wait);
+        wait.EndDialog(0);
+    });
+    wait.DoModal();
+    EXPECT_EQ(waitOwners.parent, m_frame) << "wait dialog";
+    EXPECT_EQ(waitOwners.transientParent, m_frame->windowHandle());
+    EXPECT_EQ(wait.parentWidget(), nullptr) << "owned only while it runs";
+    EXPECT_EQ(answeredOverWait, 2);
+
+    Owners about;
+    ownersOfModal(about, [](QWidget* modal) { qobject_cast<QDialog*>(modal)->done(0); });
+    m_frame->OnCommand(res::ID_APP_ABOUT);
+    EXPECT_EQ(about.parent, m_frame) << "About box";
+    EXPECT_EQ(about.transientParent, m_frame->windowHandle());
+}
+
 TEST_F(MainFrameTest, DataHandedOverInReadyIsDropped) {
     WaitReady();
     m_frame->Controller().OnRxData("late chunk\r\n");
@@ -235,7 +300,7 @@ TEST(AboutBox, ShowsTheNameVersionAndNotice) {
     EXPECT_EQ(about.windowTitle(), QStringLiteral("バージョン情報 KLT"));
     const QLabel* version = about.findChild<QLabel*>(QStringLiteral("version"));
     ASSERT_NE(version, nullptr);
-    EXPECT_EQ(version->text(), QStringLiteral("KLT, Version 3.0"));
+    EXPECT_EQ(version->text(), QStringLiteral("KLT, Version " KLT_VERSION));
     const QLabel* notice = about.findChild<QLabel*>(QStringLiteral("notice"));
     ASSERT_NE(notice, nullptr);
     EXPECT_FALSE(notice->text().isEmpty());

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -274,3 +275,101 @@ TEST_F(KltPrintTest, UsageErrorsAndHelp) {
 }
 
 } // namespace
+
+// A printed page as pdftoppm rasterises it: grey levels, one byte a pixel, row by row.
+struct Raster {
+    int width = 0;
+    int height = 0;
+    double dotsPerMm = 0;
+    std::vector<unsigned char> grey;
+
+    // The pixels of a box given in millimetres from the paper's top left corner.
+    std::vector<unsigned char> Box(double leftMm, double topMm, double rightMm,
+                                   double bottomMm) const {
+        std::vector<unsigned char> pixels;
+        for (int y = int(topMm * dotsPerMm); y < int(bottomMm * dotsPerMm) && y < height; ++y) {
+            for (int x = int(leftMm * dotsPerMm); x < int(rightMm * dotsPerMm) && x < width; ++x) {
+                pixels.push_back(grey[std::size_t(y) * width + x]);
+            }
+        }
+        return pixels;
+    }
+};
+
+Raster Rasterise(const fs::path& pdf, int dpi) {
+    const fs::path stem = fs::path(pdf).replace_extension("");
+    const std::string command = "pdftoppm -gray -r " + std::to_string(dpi) +
+                                " -f 1 -l 1 -singlefile '" + pdf.string() + "' '" + stem.string() +
+                                "'";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    std::istringstream in(ReadAll(stem.string() + ".pgm"));
+    std::string magic;
+    int maxValue = 0;
+    Raster raster;
+    in >> magic >> raster.width >> raster.height >> maxValue;
+    in.get();
+    EXPECT_EQ(magic, "P5");
+    raster.dotsPerMm = dpi / 25.4;
+    raster.grey.resize(std::size_t(raster.width) * raster.height);
+    in.read(reinterpret_cast<char*>(raster.grey.data()), std::streamsize(raster.grey.size()));
+    return raster;
+}
+
+bool HasInk(const std::vector<unsigned char>& pixels) {
+    return std::any_of(pixels.begin(), pixels.end(), [](unsigned char p) { return p < 128; });
+}
+
+TEST_F(KltPrintTest, ALaterTextCoversTheCellsOfAnEarlierLineThatRanUnderIt) {
+    // Line 0 runs 70 cells from column 1 into column 2's area (columns are 41 cells apart),
+    // under line 95 at the top of column 2. The same history with line 0 stopping short of
+    // column 2 shows what line 95 must look like.
+    const auto print = [this](const std::string& name, const std::string& line0) {
+        const fs::path history = m_dir / (name + ".txt");
+        std::ofstream out(history, std::ios::binary);
+        out << line0 << "\r\n";
+        for (int i = 1; i <= 95; ++i) {
+            out << SjisLine(i) << "\r\n";
+        }
+        out.close();
+        const fs::path pdf = m_dir / (name + ".pdf");
+        const RunResult run = Run("'" + history.string() + "' -o '" + pdf.string() + "'");
+        EXPECT_EQ(run.exitCode, 0) << run.errors;
+        return pdf;
+    };
+    const fs::path overrun = print("overrun", std::string(70, 'W'));
+    const fs::path shortLine = print("short", std::string(30, 'W'));
+
+    // Where line 95 stands, as pdftotext reads it from the page without the overrun.
+    const std::string html = (m_dir / "short.html").string();
+    ASSERT_EQ(std::system(("pdftotext -bbox '" + shortLine.string() + "' '" + html + "'").c_str()),
+              0);
+    const std::string text = ReadAll(html);
+    const std::regex word(
+        R"re(<word xMin="([0-9.]+)" yMin="([0-9.]+)" xMax="([0-9.]+)" yMax="([0-9.]+)">([^<]*)</word>)re");
+    double left = 1e9, top = 1e9, right = 0, bottom = 0;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), word);
+         it != std::sregex_iterator(); ++it) {
+        const double y = std::stod((*it)[2]) * MM_PER_POINT;
+        const double x = std::stod((*it)[1]) * MM_PER_POINT;
+        if (std::abs(y - 15.0) <= TOLERANCE_MM && x >= COLUMN_MM[1] - TOLERANCE_MM &&
+            x < COLUMN_MM[2]) {
+            left = std::min(left, x);
+            top = std::min(top, y);
+            right = std::max(right, std::stod((*it)[3]) * MM_PER_POINT);
+            bottom = std::max(bottom, std::stod((*it)[4]) * MM_PER_POINT);
+        }
+    }
+    ASSERT_NEAR(left, COLUMN_MM[1], TOLERANCE_MM) << "line 95 at the top of column 2";
+    ASSERT_GT(right, left + 20.0);
+
+    const Raster covered = Rasterise(overrun, 300);
+    const Raster clean = Rasterise(shortLine, 300);
+    // Inside line 95's cells (kept clear of their edges, where anti-aliasing of the covered
+    // glyphs may bleed), the page looks as if line 0 had never reached there.
+    const std::vector<unsigned char> line95 = clean.Box(left + 0.3, top, right - 0.3, bottom);
+    ASSERT_TRUE(HasInk(line95));
+    EXPECT_EQ(covered.Box(left + 0.3, top, right - 0.3, bottom), line95);
+    // Beyond line 95's end the rest of line 0 is still printed.
+    EXPECT_TRUE(HasInk(covered.Box(right + 1.0, top, right + 8.0, bottom)));
+    EXPECT_FALSE(HasInk(clean.Box(right + 1.0, top, right + 8.0, bottom)));
+}

@@ -5,6 +5,7 @@
 #include "core/reception/PortTable.h"
 #include "core/reception/SystemPorts.h"
 #include "core/res/Strings.h"
+#include "core/res/Version.h"
 #include "core/text/Cp932Utf8.h"
 
 #include <algorithm>

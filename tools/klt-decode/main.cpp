@@ -4,6 +4,7 @@
 #include "core/io/FileIO.h"
 #include "core/reception/ChunkText.h"
 #include "core/reception/ComAPI.h"
+#include "core/res/Version.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -24,7 +25,8 @@ Text after the last line end is left out, as KLT leaves it out when saving.
   INPUT    the captured stream; standard input when omitted or "-"
   OUTPUT   the history file to write; standard output when omitted or "-".
            The file is replaced only once the whole history has been written.
-  -h, --help  show this help
+  -h, --help     show this help
+      --version  show the version
 
 Exit status: 0 done, 1 a file could not be read or written, 2 wrong usage.
 )";
@@ -71,6 +73,10 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (!optionsEnded && (arg == "-h" || arg == "--help")) {
             std::fputs(USAGE, stdout);
+            return 0;
+        }
+        if (!optionsEnded && arg == "--version") {
+            std::puts("klt-decode " KLT_VERSION);
             return 0;
         }
         if (!optionsEnded && arg == "--") {

@@ -2,6 +2,7 @@
 
 #include "core/document/KLTDoc.h"
 #include "core/io/FileIO.h"
+#include "core/res/Version.h"
 #include "gui/print/PrintPage.h"
 
 #include <QFile>
@@ -41,6 +42,7 @@ constexpr const char* USAGE =
     "      --pages FROM-TO     print only pages FROM to TO (from 1; either end may be left\n"
     "                          out: 3-, -2)\n"
     "  -h, --help              show this help\n"
+    "      --version           show the version\n"
     "\n"
     "Histories of more than 65535 pages print their first 65535 pages, each with its true\n"
     "page counter. Without a display, Qt's offscreen platform is used.\n";
@@ -112,6 +114,9 @@ std::optional<int> ParseArguments(int argc, char** argv, Options& options) {
         };
         if (arg == "-h" || arg == "--help") {
             std::fputs(USAGE, stdout);
+            return 0;
+        } else if (arg == "--version") {
+            std::puts("klt-print " KLT_VERSION);
             return 0;
         } else if (arg == "-o" || arg == "--output") {
             if (!value(options.output)) {

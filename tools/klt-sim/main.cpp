@@ -1,6 +1,7 @@
 // klt-sim: plays a recorded print stream into a serial line, as the machine would send it
 // after its user pressed "M". See Usage() for what it does and its options.
 #include "core/reception/ComAPI.h"
+#include "core/res/Version.h"
 #include "platform/posix/PosixSerialDevice.h"
 #include "platform/posix/VirtualPortRegistry.h"
 
@@ -73,6 +74,7 @@ Options:
                        simulator ends once a complete play has been received and the
                        port closed
   --help               show this help
+  --version            show the version
 
 Ctrl+C or SIGTERM ends the simulator and removes its virtual port.
 Exit status: 0 when done; 1 for a missing file, a busy or absent device or a failing
@@ -151,6 +153,9 @@ Options ParseOptions(int argc, char** argv) {
         };
         if (argument == "--help" || argument == "-h") {
             Usage(stdout);
+            std::exit(0);
+        } else if (argument == "--version") {
+            std::puts("klt-sim " KLT_VERSION);
             std::exit(0);
         } else if (argument == "--device") {
             options.device = value();

@@ -1,5 +1,7 @@
 #include "core/res/Strings.h"
 
+#include "core/res/Version.h"
+
 #include <unordered_map>
 
 namespace res {
@@ -27,7 +29,7 @@ const char* LoadString(unsigned id) {
          "ユーザーを dialout グループに追加して、\n   ログインし直して下さい。"},
         {IDS_NOT_A_FILE,
          "%1 はファイルではないため、開けません。\n操作履歴のファイルを選んで下さい。"},
-        {IDS_ABOUT_VERSION, "KLT, Version 3.0"},
+        {IDS_ABOUT_VERSION, "KLT, Version " KLT_VERSION},
         {IDS_ABOUT_NOTICE, "操作履歴の受信・保存・印刷ツール  Copyright (C) KLT の開発者"},
         {IDR_MAINFRAME, "KLT\n\nKLT\nKLT Files (*.txt)\n.txt\nKLT.Document\nKLT.Document"},
         {AFX_IDS_APP_TITLE, "KLT"},

@@ -7,10 +7,13 @@
 #include "gui/app/SingleInstance.h"
 #include "gui/framework/FileDialog.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QSettings>
+#include <QTimer>
 
 namespace {
 
@@ -22,6 +25,23 @@ QSettings UserSettings() {
 }
 
 const QString PREVIEW_PAGES_KEY = QStringLiteral("Settings/PreviewPages");
+constexpr int MODAL_RETRY_MS = 200;
+
+// The file named on the command line ("klt FILE", as the desktop entry's %f gives it): the
+// first argument after the program that is not an option, or the first after "--". Made
+// absolute, as the running copy that may get it has a folder of its own.
+QString FileFromArguments(const QStringList& arguments) {
+    bool optionsEnded = false;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        if (!optionsEnded && argument == QStringLiteral("--")) {
+            optionsEnded = true;
+        } else if (!argument.isEmpty() && (optionsEnded || !argument.startsWith(u'-'))) {
+            return QFileInfo(argument).absoluteFilePath();
+        }
+    }
+    return QString();
+}
 
 } // namespace
 
@@ -46,29 +66,44 @@ bool CKLTApp::InstallQtTranslation() {
            QCoreApplication::installTranslator(&m_qtTranslator);
 }
 
-bool CKLTApp::InitInstance() {
+bool CKLTApp::InitInstance(const QStringList& arguments, const QString& runtimeDir) {
     InstallQtTranslation();
+    const QString file = FileFromArguments(arguments);
 
     m_pInstance = std::make_unique<CSingleInstance>(
-        QString::fromUtf8(res::LoadString(res::IDS_INSTANCE_NAME)));
-    switch (m_pInstance->Acquire()) {
-    case CSingleInstance::Result::First:
-        break;
-    case CSingleInstance::Result::AnotherRuns:
-        m_pInstance->AskRunningCopyToComeForward();
-        return false;
-    case CSingleInstance::Result::Failed:
+        QString::fromUtf8(res::LoadString(res::IDS_INSTANCE_NAME)), runtimeDir);
+    // A copy that holds the lock but cannot be reached (its socket failed) does not keep
+    // this start from running: the user gets a window either way.
+    if (m_pInstance->Acquire() == CSingleInstance::Result::AnotherRuns &&
+        m_pInstance->AskRunningCopyToComeForward(file)) {
+        m_nExitCode = 0;
         return false;
     }
 
     m_nNumPreviewPages = UserSettings().value(PREVIEW_PAGES_KEY, 0).toInt();
 
     if (!OnFileNew()) {
+        m_nExitCode = 1;
         return false;
     }
     CMainFrame* frame = GetMainWnd();
     frame->setAcceptDrops(true);
-    m_pInstance->SetComeForwardHandler([frame] { BringForward(frame); });
+    if (QAction* open = frame->MenuAction(res::ID_FILE_OPEN)) {
+        QObject::connect(open, &QAction::enabledChanged, frame, [this, frame](bool enabled) {
+            if (enabled) {
+                QTimer::singleShot(0, frame, [this] { OpenPending(); });
+            }
+        });
+    }
+    m_pInstance->SetComeForwardHandler([this, frame](const QString& request) {
+        BringForward(frame);
+        if (!request.isEmpty()) {
+            OpenWhenReady(request);
+        }
+    });
+    if (!file.isEmpty()) {
+        OpenWhenReady(file);
+    }
     return true;
 }
 
@@ -106,6 +141,32 @@ CKLTDoc* CKLTApp::OpenDocumentFile(const QString& pathName) {
     CKLTDoc* alreadyOpen = nullptr;
     m_pDocTemplate->MatchDocType(path, alreadyOpen);
     return m_pDocTemplate->OpenDocumentFile(&path);
+}
+
+void CKLTApp::OpenWhenReady(const QString& pathName) {
+    m_pendingOpens.append(pathName);
+    if (CMainFrame* frame = GetMainWnd()) {
+        // Not from inside the caller (a socket's signal): the open may ask questions.
+        QTimer::singleShot(0, frame, [this] { OpenPending(); });
+    }
+}
+
+void CKLTApp::OpenPending() {
+    CMainFrame* frame = GetMainWnd();
+    if (m_bOpeningPending || !frame) {
+        return;
+    }
+    if (!m_pendingOpens.isEmpty() && QApplication::activeModalWidget()) {
+        // A dialog is up (About, the port list): the open waits until it has been closed,
+        // as a command or a drop would.
+        QTimer::singleShot(MODAL_RETRY_MS, frame, [this] { OpenPending(); });
+        return;
+    }
+    m_bOpeningPending = true;
+    while (!m_pendingOpens.isEmpty() && frame->IsCommandEnabled(res::ID_FILE_OPEN)) {
+        OpenDocumentFile(m_pendingOpens.takeFirst());
+    }
+    m_bOpeningPending = false;
 }
 
 void CKLTApp::OnAbout() {

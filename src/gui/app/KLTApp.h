@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QTranslator>
 
 #include <memory>
@@ -20,11 +21,16 @@ public:
     CKLTApp(const CKLTApp&) = delete;
     CKLTApp& operator=(const CKLTApp&) = delete;
 
-    // Needs the QApplication. False ends the program: another copy runs (it has been asked
-    // to come forward) or the start failed. The command line is not looked at: every start
-    // is an empty untitled history.
-    bool InitInstance();
+    // Needs the QApplication. arguments: the command line, program first; a file named on it
+    // is opened like the open command once the window is ready (without one the history
+    // starts empty and untitled). runtimeDir: where the single-instance lock lives, empty for
+    // the user's runtime folder. False ends the program with ExitCode(): 0 when another copy
+    // runs and has taken the request over (come forward, open the file), 1 when the start
+    // failed (after its message).
+    bool InitInstance(const QStringList& arguments = QStringList(),
+                      const QString& runtimeDir = QString());
     int ExitInstance();
+    int ExitCode() const { return m_nExitCode; }
 
     // The start's new untitled document, with the main window (hidden until the reception
     // controller is ready) and the view.
@@ -33,6 +39,11 @@ public:
     void OnFileOpen();
     void OnAbout();
     CKLTDoc* OpenDocumentFile(const QString& pathName);
+
+    // Opens a file handed over from outside (the command line, a later start) as soon as the
+    // open command is enabled: at once when ready, else when the start-up or the reception
+    // has ended.
+    void OpenWhenReady(const QString& pathName);
 
     CMainFrame* GetMainWnd() const;
     CMySingleDocTemplate* GetDocTemplate() const { return m_pDocTemplate.get(); }
@@ -49,7 +60,12 @@ public:
     int m_nNumPreviewPages = 0;
 
 private:
+    void OpenPending();
+
     QTranslator m_qtTranslator;
+    QStringList m_pendingOpens;
+    bool m_bOpeningPending = false;
+    int m_nExitCode = 0;
     std::unique_ptr<CSingleInstance> m_pInstance;
     std::unique_ptr<CMySingleDocTemplate> m_pDocTemplate;
 };

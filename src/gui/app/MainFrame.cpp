@@ -164,9 +164,9 @@ void CMainFrame::CreateMenu() {
 void CMainFrame::CreateToolBar() {
     m_pToolBar = new QToolBar(this);
     m_pToolBar->setObjectName(QStringLiteral("toolbar128"));
-    m_pToolBar->setMovable(false);
+    m_pToolBar->setMovable(true);
     m_pToolBar->setContextMenuPolicy(Qt::PreventContextMenu);
-    m_pToolBar->setFloatable(false);
+    m_pToolBar->setFloatable(true);
     m_pToolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     m_pToolBar->setIconSize(QSize(IMAGE_SIZE, IMAGE_SIZE));
     m_pToolBar->toggleViewAction()->setEnabled(false);

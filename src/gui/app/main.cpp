@@ -8,8 +8,9 @@ int main(int argc, char* argv[]) {
     QApplication::setDesktopFileName(QStringLiteral("klt"));
 
     CKLTApp app;
-    if (!app.InitInstance()) {
-        return app.ExitInstance();
+    if (!app.InitInstance(QApplication::arguments())) {
+        app.ExitInstance();
+        return app.ExitCode();
     }
     const int exitCode = QApplication::exec();
     app.ExitInstance();

@@ -1,5 +1,8 @@
 #include "gui/framework/Dialog.h"
 
+#include <QApplication>
+#include <QMainWindow>
+
 CDialog::CDialog(QWidget* parent) : QDialog(parent) {}
 
 int CDialog::DoModal() {
@@ -14,9 +17,19 @@ int CDialog::DoModal() {
             first->setFocus();
         }
     }
+    const bool borrowOwner = parentWidget() == nullptr;
+    if (borrowOwner) {
+        if (QWidget* owner = klt::GetSafeOwner(); owner && owner != this) {
+            setParent(owner, windowFlags());
+        }
+    }
     m_bRunning = true;
     exec();
     m_bRunning = false;
+    if (borrowOwner && parentWidget()) {
+        // The dialog may outlive this owner (a member of another window).
+        setParent(nullptr, windowFlags());
+    }
     return m_nResult;
 }
 
@@ -27,3 +40,23 @@ void CDialog::EndDialog(int result) {
         QDialog::done(result);
     }
 }
+
+namespace klt {
+
+QWidget* AfxGetMainWnd() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* main = qobject_cast<QMainWindow*>(widget)) {
+            return main;
+        }
+    }
+    return nullptr;
+}
+
+QWidget* GetSafeOwner() {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        return modal;
+    }
+    return AfxGetMainWnd();
+}
+
+} // namespace klt

@@ -1,8 +1,8 @@
 #include "gui/framework/MessageBox.h"
 
 #include "core/res/Strings.h"
+#include "gui/framework/Dialog.h"
 
-#include <QApplication>
 #include <QMessageBox>
 #include <QQueue>
 
@@ -42,13 +42,14 @@ int AfxMessageBox(unsigned stringId, MsgIcon icon, MsgButtons buttons) {
 }
 
 int AfxMessageBox(const QString& text, MsgIcon icon, MsgButtons buttons) {
-    Record().append({text, icon, buttons});
+    QWidget* owner = GetSafeOwner();
+    Record().append({text, icon, buttons, owner});
     if (!QueuedAnswers().isEmpty()) {
         return QueuedAnswers().dequeue();
     }
 
     QMessageBox box(ToQtIcon(icon), QString::fromUtf8(res::LoadString(res::AFX_IDS_APP_TITLE)),
-                    text, QMessageBox::NoButton, QApplication::activeWindow());
+                    text, QMessageBox::NoButton, owner);
     switch (buttons) {
     case MsgButtons::Ok:
         box.setStandardButtons(QMessageBox::Ok);

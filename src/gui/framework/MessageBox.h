@@ -6,7 +6,8 @@
 class QWidget;
 
 // Message boxes as the app shows them: a text by string id (or a formatted text), caption
-// "KLT", one of the standard icons, and the standard buttons in Japanese.
+// "KLT", one of the standard icons, and the standard buttons in Japanese, owned by the main
+// window (or the dialog in front of it).
 namespace klt {
 
 // Results, as dialogs and message boxes return them.
@@ -27,6 +28,7 @@ struct ShownMessage {
     QString text;
     MsgIcon icon;
     MsgButtons buttons;
+    QWidget* owner; // the window the box belongs to
 };
 
 class MessageBoxSeam {

@@ -65,8 +65,9 @@ void CCellTextPainter::Draw(QPainter& painter, int x, int y, std::string_view te
         return;
     }
     if (opaque) {
-        painter.fillRect(x, y, static_cast<int>(text.size()) * m_nCellWidth, m_nCellHeight,
-                         Qt::white);
+        // In 64 bits: a long line's extent does not fit in an int on a printer's resolution.
+        const qint64 width = static_cast<qint64>(text.size()) * m_nCellWidth;
+        painter.fillRect(QRectF(x, y, static_cast<qreal>(width), m_nCellHeight), Qt::white);
     }
 
     QString characters;

@@ -47,14 +47,15 @@ void CHistoryPrinter::DrawPage(QPainter& painter, const CKLTDoc* doc,
     const CCellTextPainter text(CreateHistoryFont(places.nFontHeight, places.nFontWidth),
                                 places.nFontWidth, places.nFontHeight);
     // Lines neither clipped to their column nor wrapped: a long line runs into the next
-    // column's area, and that column's text, drawn later, lies over it.
+    // column's area. Every text is drawn on a white box of its own cells, so that column's
+    // text, drawn later, covers it (and the counter covers what lies under it) instead of
+    // printing over it.
     const int end = std::min<int>(m_nEndLine, static_cast<int>(doc->GetLineCount()));
     for (int line = m_nFirstLine; line < end; ++line) {
         const DevicePoint at = PlaceOfLine(places, line);
-        text.Draw(painter, at.x, at.y, doc->GetLine(static_cast<std::size_t>(line)), false);
+        text.Draw(painter, at.x, at.y, doc->GetLine(static_cast<std::size_t>(line)), true);
     }
-    text.Draw(painter, m_nFooterX, m_nFooterY, FormatPageCounter(m_nPrintPage, m_nPageCount),
-              false);
+    text.Draw(painter, m_nFooterX, m_nFooterY, FormatPageCounter(m_nPrintPage, m_nPageCount), true);
 }
 
 bool CHistoryPrinter::PrintPages(QPainter& painter, QPrinter& printer, const CKLTDoc* doc,

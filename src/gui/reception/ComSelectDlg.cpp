@@ -80,8 +80,16 @@ bool CComSelectDlg::OnInitDialog() {
     // Each column as wide as the wider of its heading and its widest entry.
     m_pList->resizeColumnsToContents();
     m_pList->resizeRowsToContents();
-    m_pList->setCurrentCell(0, 0);
-    m_pList->selectRow(0);
+    // The port chosen now when it is listed, else the top row.
+    int current = 0;
+    for (int row = 0; row < m_nPortCount; ++row) {
+        if (m_pszPortName[0] != '\0' && std::strcmp(m_aPorts[row].szPortName, m_pszPortName) == 0) {
+            current = row;
+            break;
+        }
+    }
+    m_pList->setCurrentCell(current, 0);
+    m_pList->selectRow(current);
     m_pList->setFocus();
     return false;
 }

@@ -109,11 +109,16 @@ void CKLTView::UpdateBars() {
 }
 
 void CKLTView::EnsureScreenSize() {
-    const QSize size = viewport()->size().expandedTo(QSize(1, 1));
-    if (m_screen.size() == size) {
+    // The image has the screen's own pixels (the window's size times the device pixel ratio),
+    // so on a scaled display the glyphs are drawn at full resolution, not stretched; it is
+    // painted in the window's units, where a cell stays 8 x 16.
+    const qreal ratio = viewport()->devicePixelRatioF();
+    const QSize size = (QSizeF(viewport()->size()) * ratio).toSize().expandedTo(QSize(1, 1));
+    if (m_screen.size() == size && m_screen.devicePixelRatio() == ratio) {
         return;
     }
     QImage screen(size, QImage::Format_RGB32);
+    screen.setDevicePixelRatio(ratio);
     screen.fill(Qt::white);
     if (!m_screen.isNull()) {
         QPainter painter(&screen);
@@ -150,8 +155,11 @@ void CKLTView::paintEvent(QPaintEvent* event) {
         OnDraw(painter, region.boundingRect());
     }
     QPainter window(viewport());
+    const qreal ratio = m_screen.devicePixelRatio();
     for (const QRect& rect : region) {
-        window.drawImage(rect.topLeft(), m_screen, rect);
+        window.drawImage(QRectF(rect), m_screen,
+                         QRectF(rect.x() * ratio, rect.y() * ratio, rect.width() * ratio,
+                                rect.height() * ratio));
     }
 }
 

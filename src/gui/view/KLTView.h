@@ -19,7 +19,7 @@ class CKLTDoc;
 // Painting works like a window that keeps its pixels: a repaint asked for without erasing
 // draws the text cells over what is already on screen, so only ClearView's white fill (or
 // an erasing repaint) removes old text. The screen is kept in an image of the window's size
-// that every paint updates and then shows.
+// (in device pixels) that every paint updates and then shows.
 //
 // It also prints the history (the printing members come from CHistoryPrinter).
 class CKLTView : public QAbstractScrollArea, public CHistoryPrinter {
@@ -50,7 +50,7 @@ public:
     QPoint GetScrollPosition() const;
     void SetScrollSizes(viewgeom::Size total);
 
-    // What the window shows right now.
+    // What the window shows right now, at the screen's device pixel ratio.
     const QImage& ScreenImage() const { return m_screen; }
 
     // Printing and its preview.

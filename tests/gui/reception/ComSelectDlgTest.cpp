@@ -237,3 +237,24 @@ TEST(PortEnumeration, Cp932ConversionRoundTrips) {
     EXPECT_EQ(Cp932ToQString(bytes), text);
     EXPECT_EQ(QStringToCp932(QString::fromUtf8("é")), "?");
 }
+
+TEST_F(ComSelectDlgTest, OpensOnThePortChosenNowWhenItIsListedElseOnTheTopRow) {
+    const struct {
+        const char* chosen;
+        int row;
+    } cases[] = {{"ttyUSB0", 1}, {"ttyS0", 0}, {"ttyACM7", 0}, {"", 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.chosen);
+        std::strcpy(m_szPortName, c.chosen);
+        CComSelectDlg dlg(m_szPortName, nullptr, Ports(kTwoPorts));
+        int selectedRow = -1;
+        Run(dlg, [&] {
+            const auto selected = List(dlg)->selectionModel()->selectedRows();
+            selectedRow = selected.size() == 1 ? selected.front().row() : -1;
+            EXPECT_EQ(List(dlg)->currentRow(), selectedRow);
+            dlg.EndDialog(IDCANCEL);
+        });
+        EXPECT_EQ(selectedRow, c.row);
+        EXPECT_STREQ(m_szPortName, c.chosen) << "cancel keeps the choice";
+    }
+}
