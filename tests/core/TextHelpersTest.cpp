@@ -54,6 +54,29 @@ TEST(Cp932, FindNeverMatchesOnATrailByte) {
     EXPECT_FALSE(cp932::Contains("\x82***", "***"));
 }
 
+// The start found by looking back only at the lead bytes before a position is the one found
+// by reading the text from its start, whatever the bytes.
+TEST(Cp932, CharStartAgreesWithReadingFromTheStart) {
+    std::uint32_t seed = 7;
+    const unsigned char alphabet[] = {'A', ' ', 0x82, 0xA0, 0x88, 0x9F, 0xE0, 0xFC, 0x40, 0x0D};
+    for (int round = 0; round < 200; ++round) {
+        std::string text;
+        for (int i = 0; i < 40; ++i) {
+            seed = seed * 1103515245 + 12345;
+            text += static_cast<char>(alphabet[(seed >> 16) % std::size(alphabet)]);
+        }
+        for (std::size_t pos = 0; pos < text.size();) {
+            char32_t ignored = 0;
+            const std::size_t width = cp932::DecodeChar(text, pos, ignored);
+            for (std::size_t inside = pos; inside < pos + width; ++inside) {
+                ASSERT_EQ(cp932::CharStart(text, inside), pos) << round << " at " << inside;
+            }
+            pos += width;
+        }
+    }
+    EXPECT_EQ(cp932::CharStart("\x82\xA0", 5), 5u) << "past the end";
+}
+
 TEST(ChunkText, ZeroBytesAreRemovedNotCutAt) {
     const std::pair<std::string, std::string> cases[] = {
         {"", ""},

@@ -63,6 +63,30 @@ TEST(ViewGeometry, OnlyTheLinesInTheUpdatedRowsAreDrawn) {
     }
 }
 
+TEST(ViewGeometry, OnlyTheCellsInTheUpdatedColumnsAreDrawn) {
+    struct Case {
+        std::int64_t left;
+        std::int64_t right;
+        std::size_t first;
+        std::size_t last;
+    };
+    const Case cases[] = {
+        {0, 4, 0, 0},   // the margin left of the text
+        {0, 5, 0, 1},   // one pixel of the first cell
+        {11, 12, 0, 1}, // its last pixel column
+        {12, 13, 1, 2},
+        {13, 300, 1, 37},
+        {-50, 20, 0, 2},
+        {20, 20, 0, 0}, // an empty area
+        {1600000004, 1600000364, 200000000, 200000045},
+    };
+    for (const Case& c : cases) {
+        const viewgeom::CellRange range = viewgeom::CellsIntersecting(c.left, c.right);
+        EXPECT_EQ(range.first, c.first) << c.left << ".." << c.right;
+        EXPECT_EQ(range.last, c.last) << c.left << ".." << c.right;
+    }
+}
+
 TEST(ViewGeometry, ScrollLimitKeepsTheEndAtTheWindowsEdge) {
     EXPECT_EQ(viewgeom::ScrollLimit(16000, 400), 15600);
     EXPECT_EQ(viewgeom::ScrollLimit(48, 400), 0);

@@ -104,6 +104,27 @@ TEST_F(ViewTest, APartialRepaintAtAnyScrollPositionShowsTheSamePixels) {
     EXPECT_EQ(m_view.ScreenImage(), Expected());
 }
 
+// A paint converts only the cells it shows; a double-byte character cut by the window's
+// edge or by a run of lead bytes still lands on its own cells.
+TEST_F(ViewTest, APaintDrawsTheShownCellsOfLongLinesAtTheirPlaces) {
+    std::string leads, mixed;
+    for (int i = 0; i < 400; ++i) {
+        leads += "\x88\x9F"; // two lead bytes: one character
+        mixed += i % 3 == 0 ? "A" : "\x82\xA0";
+    }
+    Append(leads + "\r\n" + "x" + leads + "\r\n" + mixed + "\r\n");
+    Repaint(true);
+    for (const int x : {0, 5, 8, 13, 16, 3003, 3011, 3016}) {
+        SCOPED_TRACE(x);
+        m_view.ScrollToPosition(x, 0);
+        Flush();
+        EXPECT_EQ(m_view.ScreenImage(), Expected());
+    }
+    const std::uint64_t before = m_view.ConvertedBytes();
+    Repaint(true);
+    EXPECT_LE(m_view.ConvertedBytes() - before, 3u * (300 / 8 + 3));
+}
+
 TEST_F(ViewTest, ClearViewBlanksAtOnceAndANonErasingRepaintKeepsItBlank) {
     Append("ABC\r\nDEF\r\n");
     Repaint(true);

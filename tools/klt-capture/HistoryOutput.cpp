@@ -27,22 +27,18 @@ std::string DirectoryOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-bool WriteAtomically(const std::string& path, std::string_view bytes, std::error_code& error) {
-    const std::unique_ptr<kltio::CAtomicFile> file = kltio::CAtomicFile::Create(path, error);
-    return file && file->Write(bytes.data(), bytes.size(), error) && file->Commit(error);
+// The output rule of every tool: a file is replaced only once complete, a device or a FIFO
+// is written into as it stands, "-" is standard output.
+bool WriteOutput(const std::string& path, std::string_view bytes, std::error_code& error) {
+    bool notAFile = false;
+    const std::unique_ptr<kltio::COutput> out =
+        kltio::OpenForWriting(path, kltio::OtherNodes::WriteInPlace, notAFile, error);
+    return out && out->Write(bytes.data(), bytes.size(), error) && out->Commit(error);
 }
 
-class CNotAFileCategory : public std::error_category {
-public:
-    const char* name() const noexcept override { return "klt-capture"; }
-    std::string message(int) const override {
-        return "not a regular file; it is not replaced by a history";
-    }
-};
-
-std::error_code NotARegularFile() {
-    static const CNotAFileCategory category;
-    return {1, category};
+bool IsFileTarget(const std::string& path) {
+    const kltio::NodeKind kind = kltio::ClassifyPath(path);
+    return path != "-" && (kind == kltio::NodeKind::Missing || kind == kltio::NodeKind::Regular);
 }
 
 } // namespace
@@ -52,22 +48,18 @@ bool CheckTarget(const std::string& path, std::error_code& error) {
         return true;
     }
     switch (kltio::ClassifyPath(path)) {
-    case kltio::NodeKind::Regular:
-        return true;
     case kltio::NodeKind::Directory:
         error = std::make_error_code(std::errc::is_a_directory);
         return false;
-    case kltio::NodeKind::Other:
-        error = NotARegularFile();
-        return false;
     case kltio::NodeKind::Missing:
-        break;
+        if (kltio::ClassifyPath(DirectoryOf(path)) != kltio::NodeKind::Directory) {
+            error = std::make_error_code(std::errc::no_such_file_or_directory);
+            return false;
+        }
+        return true;
+    default:
+        return true;
     }
-    if (kltio::ClassifyPath(DirectoryOf(path)) != kltio::NodeKind::Directory) {
-        error = std::make_error_code(std::errc::no_such_file_or_directory);
-        return false;
-    }
-    return true;
 }
 
 std::string FileBytes(const CKLTDoc& doc) {
@@ -78,15 +70,14 @@ std::string FileBytes(const CKLTDoc& doc) {
 }
 
 bool Write(const std::string& bytes, const std::string& path, bool utf8, std::error_code& error) {
-    if (path == "-") {
-        const std::string converted = utf8 ? cp932::ToUtf8(bytes) : std::string();
-        const std::string& out = utf8 ? converted : bytes;
-        return kltio::StandardOutput()->Write(out.data(), out.size(), error);
-    }
-    if (!CheckTarget(path, error) || !WriteAtomically(path, bytes, error)) {
+    if (!CheckTarget(path, error)) {
         return false;
     }
-    return !utf8 || WriteAtomically(Utf8CopyPath(path), cp932::ToUtf8(bytes), error);
+    if (!IsFileTarget(path)) {
+        return WriteOutput(path, utf8 ? cp932::ToUtf8(bytes) : bytes, error);
+    }
+    return WriteOutput(path, bytes, error) &&
+           (!utf8 || WriteOutput(Utf8CopyPath(path), cp932::ToUtf8(bytes), error));
 }
 
 std::string PortFileStem(const std::string& port) {

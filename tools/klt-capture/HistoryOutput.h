@@ -6,20 +6,20 @@
 
 class CKLTDoc;
 
-// Writing a received history the way the app saves it: Shift-JIS lines with CR LF, written
-// whole or not at all. With utf8, a copy in UTF-8 goes beside the file (NAME.utf8.txt for
-// NAME.txt); on standard output the text itself is UTF-8 instead.
+// Writing a received history the way the app saves it: Shift-JIS lines with CR LF. A file is
+// written whole or not at all; a device or a FIFO is written into as it stands; "-" is
+// standard output. With utf8, a copy in UTF-8 goes beside a file (NAME.utf8.txt for
+// NAME.txt); into anything else the text itself goes in UTF-8 instead.
 namespace history_output {
 
 // The bytes of the history file of doc: every line followed by CR LF.
 std::string FileBytes(const CKLTDoc& doc);
 
-// Writes the bytes of a history file to path; "-" is standard output. A path that exists
-// and is no regular file is refused, so a device or a pipe is never replaced by a rename.
+// Writes the bytes of a history file to path.
 bool Write(const std::string& bytes, const std::string& path, bool utf8, std::error_code& error);
 
-// Whether path can take a history: standard output, a regular file or a new file in an
-// existing folder. Checked before receiving, so a history is not received for nothing.
+// Whether path can take a history: anything but a folder, or a new name in an existing
+// folder. Checked before receiving, so a history is not received for nothing.
 bool CheckTarget(const std::string& path, std::error_code& error);
 
 // The file for a history of port that began at when: FOLDER/<port>-<YYYYmmdd-HHMMSS>.txt in

@@ -33,8 +33,8 @@ the history as KLT saves it (Shift-JIS, CR LF after every line).
   --watch DIR   keep running: write every history the machine sends to
                 DIR/<port>-<YYYYmmdd-HHMMSS>.txt and wait for the next, without
                 a time limit; when the device goes away, wait for it to return
-  --utf8        also write a UTF-8 copy beside each file (NAME.utf8.txt); on
-                standard output, write UTF-8 instead of Shift-JIS
+  --utf8        also write a UTF-8 copy beside each file (NAME.utf8.txt); into
+                standard output, a device or a FIFO, write UTF-8 instead
   --list        list the serial ports (name and description) and exit
   -h, --help    show this help
   --version     show the version

@@ -24,7 +24,8 @@ Text after the last line end is left out, as KLT leaves it out when saving.
 
   INPUT    the captured stream; standard input when omitted or "-"
   OUTPUT   the history file to write; standard output when omitted or "-".
-           The file is replaced only once the whole history has been written.
+           A file is replaced only once the whole history has been written; a
+           device or a FIFO is written into as it stands.
   -h, --help     show this help
       --version  show the version
 
@@ -41,25 +42,39 @@ int Usage(const std::string& problem) {
     return 2;
 }
 
-// Decodes the stream the way the reception does: reads of at most RX_BUFFER_SIZE bytes,
-// each decoded, stripped of its zero bytes and appended to the history.
-bool Decode(kltio::CByteReader& in, CKLTDoc& doc, std::error_code& error) {
+// Lines are written out once this many bytes of them have gathered.
+constexpr std::size_t WRITE_BLOCK = 256 << 10;
+
+// Decodes the stream the way the reception does (reads of at most RX_BUFFER_SIZE bytes, each
+// decoded, stripped of its zero bytes and appended to the history) and writes each line as
+// soon as it is complete, so memory follows the longest line, not the stream.
+bool Decode(kltio::CByteReader& in, kltio::CByteWriter& out, std::error_code& readError,
+            std::error_code& writeError) {
     CComAPI com;
+    CKLTDoc doc;
     std::vector<std::uint8_t> block(64 * CComAPI::RX_BUFFER_SIZE);
     std::uint8_t decoded[CComAPI::DECODED_BUFFER_SIZE];
+    const auto flush = [&] {
+        const bool written = doc.WriteTo(out, writeError);
+        doc.m_arrLines.RemoveAll();
+        return written;
+    };
     for (;;) {
         std::size_t got = 0;
-        if (!in.Read(reinterpret_cast<char*>(block.data()), block.size(), got, error)) {
+        if (!in.Read(reinterpret_cast<char*>(block.data()), block.size(), got, readError)) {
             return false;
         }
         if (got == 0) {
-            return true;
+            return flush();
         }
         for (std::size_t pos = 0; pos < got; pos += CComAPI::RX_BUFFER_SIZE) {
             const std::size_t length = std::min(CComAPI::RX_BUFFER_SIZE, got - pos);
             std::size_t size = com.DecodeBytes(block.data() + pos, length, decoded);
             size = RemoveZeroBytes(decoded, size);
             doc.AppendText(std::string_view(reinterpret_cast<const char*>(decoded), size));
+        }
+        if (doc.m_arrLines.ByteSize() >= WRITE_BLOCK && !flush()) {
+            return false;
         }
     }
 }
@@ -93,28 +108,28 @@ int main(int argc, char** argv) {
     const std::string input = files.size() > 0 ? files[0] : "-";
     const std::string output = files.size() > 1 ? files[1] : "-";
 
-    CKLTDoc doc;
     std::error_code error;
     bool notAFile = false;
     const std::unique_ptr<kltio::CByteReader> in =
-        input == "-" ? kltio::StandardInput()
-                     : kltio::OpenForReading(input, false, notAFile, error);
+        kltio::OpenForReading(input, false, notAFile, error);
     const std::string inputName = input == "-" ? "standard input" : input;
     if (!in) {
         return Fail(inputName, error);
     }
-    if (!Decode(*in, doc, error)) {
-        return Fail(inputName, error);
+    // A regular file (or a new name) is replaced only once it is complete; a device or a FIFO
+    // is written as it stands.
+    const std::unique_ptr<kltio::COutput> out =
+        kltio::OpenForWriting(output, kltio::OtherNodes::WriteInPlace, notAFile, error);
+    const std::string outputName = output == "-" ? "standard output" : output;
+    if (!out) {
+        return Fail(outputName, error);
     }
-
-    if (output == "-") {
-        if (!doc.WriteTo(*kltio::StandardOutput(), error)) {
-            return Fail("standard output", error);
-        }
-        return 0;
+    std::error_code readError;
+    if (!Decode(*in, *out, readError, error)) {
+        return readError ? Fail(inputName, readError) : Fail(outputName, error);
     }
-    if (!doc.SaveToFile(output, error)) {
-        return Fail(output, error);
+    if (!out->Commit(error)) {
+        return Fail(outputName, error);
     }
     return 0;
 }

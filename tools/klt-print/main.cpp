@@ -1,10 +1,10 @@
 // klt-print: prints a history text file with the app's page layout, to a PDF or a printer.
 
-#include "core/document/KLTDoc.h"
 #include "core/io/FileIO.h"
 #include "core/res/Version.h"
 #include "gui/print/PrintPage.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -15,16 +15,17 @@
 #include <QPrinterInfo>
 #include <QTemporaryFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <sys/stat.h>
 #include <system_error>
-#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -34,10 +35,11 @@ constexpr const char* USAGE =
     "\n"
     "Prints a KLT history file (Shift-JIS lines) in three columns of 95 lines to a page,\n"
     "with a page counter at the foot of every page, exactly as the KLT app prints it.\n"
-    "HISTORY.txt may be - for standard input.\n"
+    "HISTORY.txt may be - for standard input; a device is refused.\n"
     "\n"
-    "  -o, --output OUT.pdf    write a PDF on A4 portrait; an existing file is replaced\n"
-    "                          only once the whole PDF has been written\n"
+    "  -o, --output OUT.pdf    write a PDF on A4 portrait (- for standard output); an\n"
+    "                          existing file is replaced only once the whole PDF has\n"
+    "                          been written, a device or a FIFO is written as it stands\n"
     "  -P, --printer PRINTER   send the pages to the named printer, on its own paper\n"
     "      --pages FROM-TO     print only pages FROM to TO (from 1; either end may be left\n"
     "                          out: 3-, -2)\n"
@@ -177,11 +179,126 @@ void QuietMessages(QtMsgType type, const QMessageLogContext& context, const QStr
     std::fprintf(stderr, "klt-print: %s\n", qPrintable(qFormatLogMessage(type, context, message)));
 }
 
+// Reads a history file's lines as the document does (LF or CR LF ends a line, zero bytes are
+// dropped, the last line needs no line end), keeping of each line only its first `keep`
+// bytes: a page never shows more, so memory follows the page, not the longest line.
+class CLineReader {
+public:
+    CLineReader(kltio::CByteReader& in, std::size_t keep) : m_in(in), m_nKeep(keep) {}
+
+    // The next line into line; false at the end of the input or on a read error (error set).
+    bool Next(std::string& line, std::error_code& error) {
+        line.clear();
+        bool longer = false; // bytes beyond the kept part
+        char last = 0;       // the line's last byte that is not zero
+        for (;;) {
+            if (m_nPos == m_nGot) {
+                m_nPos = 0;
+                if (!m_in.Read(m_block.data(), m_block.size(), m_nGot, error)) {
+                    m_nGot = 0;
+                    return false;
+                }
+                if (m_nGot == 0) {
+                    return !line.empty() || longer;
+                }
+            }
+            const char* at = m_block.data() + m_nPos;
+            const char* end = m_block.data() + m_nGot;
+            const char* lf = static_cast<const char*>(std::memchr(at, '\n', end - at));
+            const char* stop = lf ? lf : end;
+            for (; at < stop && line.size() < m_nKeep; ++at) {
+                if (*at != 0) {
+                    line.push_back(*at);
+                    last = *at;
+                }
+            }
+            // Past the kept part only the last byte matters (is it the CR of a CR LF?).
+            for (const char* back = stop; back > at;) {
+                if (*--back != 0) {
+                    last = *back;
+                    longer = true;
+                    break;
+                }
+            }
+            m_nPos = static_cast<std::size_t>(stop - m_block.data());
+            if (lf) {
+                ++m_nPos;
+                if (last == '\r' && !longer) {
+                    line.pop_back(); // CR LF ends the line like LF alone
+                }
+                return true;
+            }
+        }
+    }
+
+private:
+    kltio::CByteReader& m_in;
+    std::size_t m_nKeep;
+    std::vector<char> m_block = std::vector<char>(64 << 10);
+    std::size_t m_nPos = 0;
+    std::size_t m_nGot = 0;
+};
+
+// Where the lines come from: a regular file is read twice (once to count its lines for the
+// page counter, once to draw its pages one at a time); a pipe is read once, keeping only the
+// lines of the chosen pages.
+struct HistorySource {
+    std::string name; // as given: a path, or "-"
+    bool regular = false;
+    std::unique_ptr<kltio::CByteReader> in;
+};
+
+std::string DisplayName(const std::string& name) {
+    return name == "-" ? std::string("standard input") : name;
+}
+
+// Bytes of a line that can reach the paper: the printable width from the leftmost column,
+// with a cell to spare for a double-byte character cut by the edge.
+std::size_t VisibleBytes(const QPrinter& printer) {
+    const PagePlaces places = ComputePagePlaces(PrinterMetricsOf(printer));
+    const int width = printer.width();
+    const int left = std::min({places.nColumnX[0], places.nColumnX[1], places.nColumnX[2]});
+    if (places.nFontWidth <= 0 || width <= left) {
+        return 2;
+    }
+    return static_cast<std::size_t>((width - left) / places.nFontWidth) + 2;
+}
+
 // Prints the chosen pages; on failure returns the reason.
-std::optional<std::string> PrintHistory(QPrinter& printer, const CKLTDoc& doc,
+std::optional<std::string> PrintHistory(QPrinter& printer, HistorySource& source,
                                         const Options& options) {
+    const std::size_t keep = VisibleBytes(printer);
+    const auto readFailed = [&](const std::error_code& error) {
+        return "cannot read " + DisplayName(source.name) + ": " + error.message();
+    };
+
+    // The page counter needs the line count before the first page is drawn.
+    std::error_code error;
+    std::size_t lineCount = 0;
+    std::vector<std::string> kept; // a pipe's lines from keptFrom on, as far as printed
+    std::size_t keptFrom = 0;
+    std::string line;
+    {
+        CLineReader reader(*source.in, source.regular ? 0 : keep);
+        const std::size_t firstKept =
+            static_cast<std::size_t>(options.fromPage - 1) * LINES_PER_PAGE;
+        const std::size_t endKept =
+            static_cast<std::size_t>(options.toPage == 0 ? MAX_PRINTABLE_PAGE : options.toPage) *
+            LINES_PER_PAGE;
+        keptFrom = firstKept;
+        while (reader.Next(line, error)) {
+            if (!source.regular && lineCount >= firstKept && lineCount < endKept) {
+                kept.push_back(line);
+            }
+            ++lineCount;
+        }
+        if (error) {
+            return readFailed(error);
+        }
+    }
+
     CHistoryPrinter pages;
-    pages.PreparePrinting(&doc);
+    pages.m_nPageCount = PrintPageCount(lineCount);
     const int lastPage = LastPrintablePage(pages.m_nPageCount);
     const int fromPage = options.fromPage;
     const int toPage = options.toPage == 0 ? lastPage : std::min(options.toPage, lastPage);
@@ -194,33 +311,99 @@ std::optional<std::string> PrintHistory(QPrinter& printer, const CKLTDoc& doc,
     }
     printer.setFromTo(fromPage, toPage);
 
+    std::unique_ptr<CLineReader> reader;
+    std::size_t readLines = 0;
+    if (source.regular) {
+        bool notAFile = false;
+        source.in = kltio::OpenForReading(source.name, false, notAFile, error);
+        if (!source.in) {
+            return readFailed(error);
+        }
+        reader = std::make_unique<CLineReader>(*source.in, keep);
+    }
+
     QPainter painter;
     if (!painter.begin(&printer)) {
         return std::string("the printer could not be started");
     }
-    const bool printed = pages.PrintPages(painter, printer, &doc, fromPage, toPage);
+    const PrinterMetrics metrics = PrinterMetricsOf(printer);
+    for (int page = fromPage; page <= toPage; ++page) {
+        if (page > fromPage && !printer.newPage()) {
+            painter.end();
+            return std::string("the printer reported an error");
+        }
+        pages.PreparePage(page, lineCount);
+        if (reader) {
+            // One page of a file in memory at a time.
+            kept.clear();
+            keptFrom = static_cast<std::size_t>(pages.m_nFirstLine);
+            while (readLines < static_cast<std::size_t>(pages.m_nEndLine) &&
+                   reader->Next(line, error)) {
+                if (readLines++ >= keptFrom) {
+                    kept.push_back(line);
+                }
+            }
+            if (error) {
+                painter.end();
+                return readFailed(error);
+            }
+        }
+        pages.DrawPage(
+            painter,
+            [&](int index) {
+                const auto at = static_cast<std::size_t>(index);
+                return at >= keptFrom && at - keptFrom < kept.size()
+                           ? std::string_view(kept[at - keptFrom])
+                           : std::string_view();
+            },
+            metrics);
+    }
     painter.end();
-    if (!printed || printer.printerState() == QPrinter::Error) {
+    if (printer.printerState() == QPrinter::Error) {
         return std::string("the printer reported an error");
     }
     return std::nullopt;
 }
 
-int PrintToPdf(const CKLTDoc& doc, const Options& options) {
-    // Write beside the target and rename over it at the end, so that a failed run never
-    // leaves a damaged or half-written PDF behind.
-    const QString target = QString::fromLocal8Bit(options.output.c_str());
-    const QFileInfo targetInfo(target);
-    if (targetInfo.isDir()) {
-        return Fail("cannot write " + options.output + ": Is a directory");
+// Copies a finished file into the output.
+bool CopyInto(const QString& path, kltio::COutput& out, std::error_code& error) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = std::make_error_code(std::errc::io_error);
+        return false;
     }
-    QTemporaryFile temporary(targetInfo.absolutePath() + QStringLiteral("/.klt-print-XXXXXX.pdf"));
+    std::vector<char> block(1 << 20);
+    for (;;) {
+        const qint64 got = file.read(block.data(), static_cast<qint64>(block.size()));
+        if (got < 0) {
+            error = std::make_error_code(std::errc::io_error);
+            return false;
+        }
+        if (got == 0) {
+            return true;
+        }
+        if (!out.Write(block.data(), static_cast<std::size_t>(got), error)) {
+            return false;
+        }
+    }
+}
+
+int PrintToPdf(HistorySource& source, const Options& options) {
+    // The output rule: a regular file (or a new name) is replaced only once the whole PDF is
+    // in it; a device or a FIFO is written as it stands.
+    std::error_code error;
+    bool notAFile = false;
+    const std::unique_ptr<kltio::COutput> out =
+        kltio::OpenForWriting(options.output, kltio::OtherNodes::WriteInPlace, notAFile, error);
+    const std::string outputName =
+        options.output == "-" ? std::string("standard output") : options.output;
+    if (!out) {
+        return Fail("cannot write " + outputName + ": " + error.message());
+    }
+    // Qt writes a PDF only to a named file: a private one, copied into the output at the end.
+    QTemporaryFile temporary(QDir::tempPath() + QStringLiteral("/klt-print-XXXXXX.pdf"));
     if (!temporary.open()) {
-        const QFileInfo dir(targetInfo.absolutePath());
-        const char* reason = !dir.exists()  ? "No such file or directory"
-                             : !dir.isDir() ? "Not a directory"
-                                            : "Permission denied";
-        return Fail("cannot write " + options.output + ": " + reason);
+        return Fail("cannot write a temporary file in " + QDir::tempPath().toStdString());
     }
     temporary.close();
 
@@ -232,27 +415,19 @@ int PrintToPdf(const CKLTDoc& doc, const Options& options) {
     printer.setCreator(QStringLiteral("klt-print"));
     printer.setDocName(QFileInfo(QString::fromLocal8Bit(options.input.c_str())).fileName());
 
-    if (const std::optional<std::string> error = PrintHistory(printer, doc, options)) {
-        return Fail("cannot write " + options.output + ": " + *error);
+    if (const std::optional<std::string> problem = PrintHistory(printer, source, options)) {
+        return Fail("cannot write " + outputName + ": " + *problem);
     }
     if (QFileInfo(temporary.fileName()).size() == 0) {
-        return Fail("cannot write " + options.output + ": nothing was written (disk full?)");
+        return Fail("cannot write " + outputName + ": nothing was written (disk full?)");
     }
-
-    // A temporary file is private to its owner; the PDF gets the usual permissions.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::chmod(QFile::encodeName(temporary.fileName()).constData(), 0666 & ~mask);
-
-    if (std::rename(QFile::encodeName(temporary.fileName()).constData(), options.output.c_str()) !=
-        0) {
-        return Fail("cannot write " + options.output + ": " + std::strerror(errno));
+    if (!CopyInto(temporary.fileName(), *out, error) || !out->Commit(error)) {
+        return Fail("cannot write " + outputName + ": " + error.message());
     }
-    temporary.setAutoRemove(false);
     return 0;
 }
 
-int PrintToPrinter(const CKLTDoc& doc, const Options& options) {
+int PrintToPrinter(HistorySource& source, const Options& options) {
     const QString name = QString::fromLocal8Bit(options.printer.c_str());
     if (QPrinterInfo::printerInfo(name).isNull()) {
         return Fail("no printer named " + options.printer);
@@ -263,8 +438,8 @@ int PrintToPrinter(const CKLTDoc& doc, const Options& options) {
     if (!printer.isValid()) {
         return Fail("printer " + options.printer + " cannot be used");
     }
-    if (const std::optional<std::string> error = PrintHistory(printer, doc, options)) {
-        return Fail("cannot print to " + options.printer + ": " + *error);
+    if (const std::optional<std::string> problem = PrintHistory(printer, source, options)) {
+        return Fail("cannot print to " + options.printer + ": " + *problem);
     }
     return 0;
 }
@@ -277,17 +452,34 @@ int main(int argc, char** argv) {
         return *exitCode;
     }
 
-    // Read the history first: a bad input file must not cost a platform start.
-    CKLTDoc doc;
+    // Open the history first: a bad input file must not cost a platform start.
+    HistorySource source;
+    source.name = options.input;
     std::error_code error;
-    const bool loaded = options.input == "-" ? doc.ReadFrom(*kltio::StandardInput(), error)
-                                             : doc.LoadFromFile(options.input, error);
-    if (!loaded) {
-        return Fail("cannot read " + options.input + ": " + error.message());
+    {
+        // Standard input is looked at through its name, so `- < /dev/urandom` is caught too
+        // (where the name does not exist, it classifies as missing and is read).
+        switch (kltio::ClassifyPath(options.input == "-" ? "/dev/stdin" : options.input)) {
+        case kltio::NodeKind::Regular:
+            // Standard input is read once even when it is a file: it cannot be opened again.
+            source.regular = options.input != "-";
+            break;
+        case kltio::NodeKind::Device:
+            // A device may never end, and every line counts for the page counter.
+            return Fail("cannot read " + DisplayName(options.input) +
+                        ": a device is not a history file (copy what it gives into a file)");
+        default:
+            break;
+        }
+    }
+    bool notAFile = false;
+    source.in = kltio::OpenForReading(options.input, false, notAFile, error);
+    if (!source.in) {
+        return Fail("cannot read " + DisplayName(options.input) + ": " + error.message());
     }
 
     ChooseOffscreenWithoutDisplay(argc, argv);
     qInstallMessageHandler(QuietMessages);
     QGuiApplication app(argc, argv);
-    return options.output.empty() ? PrintToPrinter(doc, options) : PrintToPdf(doc, options);
+    return options.output.empty() ? PrintToPrinter(source, options) : PrintToPdf(source, options);
 }

@@ -115,8 +115,13 @@ bool CKLTDoc::WriteTo(kltio::CByteWriter& out, std::error_code& error) const {
     return out.Write(block.data(), block.size(), error);
 }
 
-bool CKLTDoc::SaveToFile(const std::string& path, std::error_code& error) const {
-    const std::unique_ptr<kltio::CAtomicFile> file = kltio::CAtomicFile::Create(path, error);
+bool CKLTDoc::SaveToFile(const std::string& path, std::error_code& error, bool* notAFile) const {
+    bool other = false;
+    const std::unique_ptr<kltio::COutput> file =
+        kltio::OpenForWriting(path, kltio::OtherNodes::Refuse, other, error);
+    if (notAFile) {
+        *notAFile = other;
+    }
     return file && WriteTo(*file, error) && file->Commit(error);
 }
 

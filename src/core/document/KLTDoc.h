@@ -37,8 +37,10 @@ public:
 
     // Saves atomically: the text goes to a temporary file beside the target, is flushed to
     // disk and then renamed over the target. On failure the old file is left untouched.
-    // A write-protected target is refused, not replaced.
-    bool SaveToFile(const std::string& path, std::error_code& error) const;
+    // A write-protected target is refused, not replaced; so is anything that exists and is
+    // not a regular file (a device or a FIFO: notAFile is set, when given).
+    bool SaveToFile(const std::string& path, std::error_code& error,
+                    bool* notAFile = nullptr) const;
 
     // Replaces the history with the lines of a file: a line ends at LF or CR LF, the last
     // line needs no line end, lines have no length limit. Zero bytes are dropped (files that

@@ -30,13 +30,14 @@ public:
     virtual bool Write(const char* data, std::size_t size, std::error_code& error) = 0;
 };
 
-// What a path names.
-enum class NodeKind { Missing, Regular, Directory, Other };
+// What a path names (a symbolic link is followed). Device: a character or block device;
+// Other: a FIFO or a socket.
+enum class NodeKind { Missing, Regular, Directory, Device, Other };
 NodeKind ClassifyPath(const std::string& path);
 
 // Opens a path for reading. With regularOnly, anything but a regular file is refused before
 // it is opened for real (so the open never blocks on a FIFO or a device), with notAFile set.
-// A directory is always refused (is_a_directory).
+// Without it, "-" is standard input. A directory is always refused (is_a_directory).
 std::unique_ptr<CByteReader> OpenForReading(const std::string& path, bool regularOnly,
                                             bool& notAFile, std::error_code& error);
 
@@ -44,14 +45,39 @@ std::unique_ptr<CByteReader> OpenForReading(const std::string& path, bool regula
 std::unique_ptr<CByteReader> StandardInput();
 std::unique_ptr<CByteWriter> StandardOutput();
 
+// Where written output goes, finished by Commit. Destroying it uncommitted abandons the
+// output: a file being replaced keeps its old contents.
+class COutput : public CByteWriter {
+public:
+    virtual bool Commit(std::error_code& error) = 0;
+};
+
+// What the output rule does with an existing node that is neither a regular file nor a
+// directory (a device, a FIFO, a socket).
+enum class OtherNodes {
+    WriteInPlace, // open it and write into it as it stands (the command-line tools)
+    Refuse,       // refuse it with notAFile set (the app, which saves only files)
+};
+
+// The output rule shared by the app and every tool. An existing regular file (or a symbolic
+// link to one: the file is replaced, the link stays) or a new name is written atomically
+// (CAtomicFile). A directory is refused (is_a_directory). Anything else that exists is never
+// replaced by a file: see OtherNodes. With WriteInPlace, "-" is standard output.
+std::unique_ptr<COutput> OpenForWriting(const std::string& path, OtherNodes others, bool& notAFile,
+                                        std::error_code& error);
+
+// An existing node that is not a regular file or a directory, opened for writing as it
+// stands (no create, no truncate); refused with invalid_argument if it turned into a regular
+// file or a directory meanwhile. Used by OpenForWriting.
+std::unique_ptr<COutput> OpenInPlace(const std::string& path, std::error_code& error);
+
 // A file written whole or not at all: the bytes go to a temporary file beside the target,
 // which Commit flushes to disk and renames over the target. Destroying it uncommitted
 // removes the temporary file and leaves the target untouched. A symbolic link is followed:
 // the file it points to is replaced, the link stays. A write-protected target is refused.
-class CAtomicFile : public CByteWriter {
+class CAtomicFile : public COutput {
 public:
     static std::unique_ptr<CAtomicFile> Create(const std::string& path, std::error_code& error);
-    virtual bool Commit(std::error_code& error) = 0;
 };
 
 } // namespace kltio

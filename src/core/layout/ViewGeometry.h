@@ -61,6 +61,22 @@ constexpr LineRange LinesIntersecting(std::int64_t top, std::int64_t bottom,
     return {clamp(first), clamp(last)};
 }
 
+// The cells [first, last) of any line that intersect the columns left..right (right
+// exclusive) of the document's coordinates. Only these need drawing.
+struct CellRange {
+    std::size_t first = 0;
+    std::size_t last = 0;
+};
+
+constexpr CellRange CellsIntersecting(std::int64_t left, std::int64_t right) {
+    if (right <= left || right <= TEXT_X) {
+        return {};
+    }
+    const std::int64_t first = std::max<std::int64_t>(left - TEXT_X, 0) / CELL_WIDTH;
+    const std::int64_t last = (right - TEXT_X + CELL_WIDTH - 1) / CELL_WIDTH;
+    return {static_cast<std::size_t>(first), static_cast<std::size_t>(last)};
+}
+
 // Largest scroll position along one axis: the extent beyond what the window shows.
 constexpr std::int64_t ScrollLimit(std::int64_t total, std::int64_t client) {
     return std::max<std::int64_t>(total - client, 0);

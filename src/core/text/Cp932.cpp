@@ -34,6 +34,20 @@ std::size_t DecodeChar(std::string_view text, std::size_t pos, char32_t& codePoi
     return 1;
 }
 
+std::size_t CharStart(std::string_view text, std::size_t pos) {
+    if (pos >= text.size()) {
+        return pos;
+    }
+    // After a byte that is not a lead byte a new character begins; from there every lead
+    // byte takes the byte after it, so an odd run of lead bytes before pos makes pos the
+    // second byte of a pair.
+    std::size_t run = 0;
+    while (run < pos && IsLeadByte(static_cast<unsigned char>(text[pos - run - 1]))) {
+        ++run;
+    }
+    return run % 2 == 0 ? pos : pos - 1;
+}
+
 std::size_t Find(std::string_view haystack, std::string_view needle, std::size_t from) {
     if (needle.empty()) {
         return from <= haystack.size() ? from : std::string_view::npos;

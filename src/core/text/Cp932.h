@@ -23,6 +23,11 @@ std::size_t Find(std::string_view haystack, std::string_view needle, std::size_t
 // screen and paper, so the byte count is also the character's width in cells.
 std::size_t DecodeChar(std::string_view text, std::size_t pos, char32_t& codePoint);
 
+// The first byte of the character that covers byte pos, found without reading the text
+// from its start: only the lead bytes right before pos are looked at (a byte that cannot
+// lead a pair always ends a character), so the cost follows that run, not pos.
+std::size_t CharStart(std::string_view text, std::size_t pos);
+
 inline bool Contains(std::string_view haystack, std::string_view needle) {
     return Find(haystack, needle) != std::string_view::npos;
 }

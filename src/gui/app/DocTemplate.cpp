@@ -209,8 +209,15 @@ bool CMySingleDocTemplate::OnOpenDocument(const std::string& pathName) {
 bool CMySingleDocTemplate::OnSaveDocument(const std::string& pathName) {
     CKLTDoc& document = *m_pOnlyDoc;
     std::error_code error;
-    if (!document.SaveToFile(pathName, error)) {
-        ReportSaveLoadError(pathName, error, true);
+    bool notAFile = false;
+    if (!document.SaveToFile(pathName, error, &notAFile)) {
+        if (notAFile) {
+            // A device or FIFO is never replaced by a file, as it is never opened as one.
+            klt::AfxMessageBox(Format1(res::IDS_NOT_A_FILE, DisplayPath(pathName)),
+                               klt::MsgIcon::Exclamation);
+        } else {
+            ReportSaveLoadError(pathName, error, true);
+        }
         return false;
     }
     document.SetModifiedFlag(false);

@@ -7,6 +7,8 @@
 #include <QPainter>
 #include <QVector>
 
+#include <algorithm>
+
 namespace {
 
 QString ChooseFamily() {
@@ -59,23 +61,27 @@ CCellTextPainter::CCellTextPainter(const QFont& font, int cellWidth, int cellHei
     m_ascent = total > 0 ? cellHeight * ascent / total : cellHeight * 0.88;
 }
 
-void CCellTextPainter::Draw(QPainter& painter, int x, int y, std::string_view text,
-                            bool opaque) const {
-    if (text.empty()) {
+void CCellTextPainter::DrawCells(QPainter& painter, qint64 x, int y, std::string_view text,
+                                 bool opaque, std::size_t firstCell, std::size_t endCell) const {
+    endCell = std::min(endCell, text.size());
+    if (firstCell >= endCell) {
         return;
     }
+    // A double-byte character may begin one cell before the range.
+    const std::size_t begin = cp932::CharStart(text, firstCell);
     if (opaque) {
-        // In 64 bits: a long line's extent does not fit in an int on a printer's resolution.
-        const qint64 width = static_cast<qint64>(text.size()) * m_nCellWidth;
-        painter.fillRect(QRectF(x, y, static_cast<qreal>(width), m_nCellHeight), Qt::white);
+        painter.fillRect(QRectF(x + static_cast<qreal>(begin) * m_nCellWidth, y,
+                                static_cast<qreal>(endCell - begin) * m_nCellWidth, m_nCellHeight),
+                         Qt::white);
     }
 
     QString characters;
     QVector<QPointF> positions;
-    characters.reserve(static_cast<qsizetype>(text.size()));
-    positions.reserve(static_cast<qsizetype>(text.size()));
+    characters.reserve(static_cast<qsizetype>(endCell - begin));
+    positions.reserve(static_cast<qsizetype>(endCell - begin));
     const qreal baseline = y + m_ascent;
-    for (std::size_t pos = 0; pos < text.size();) {
+    std::size_t pos = begin;
+    while (pos < endCell) {
         char32_t codePoint = 0;
         const std::size_t width = cp932::DecodeChar(text, pos, codePoint);
         if (codePoint != 0) {
@@ -85,6 +91,7 @@ void CCellTextPainter::Draw(QPainter& painter, int x, int y, std::string_view te
         }
         pos += width;
     }
+    m_nConvertedBytes += pos - begin;
     if (characters.isEmpty()) {
         return;
     }
@@ -93,20 +100,36 @@ void CCellTextPainter::Draw(QPainter& painter, int x, int y, std::string_view te
     painter.setPen(Qt::black);
     const QVector<quint32> glyphs =
         m_rawFont.isValid() ? m_rawFont.glyphIndexesForString(characters) : QVector<quint32>();
-    if (glyphs.size() == positions.size() && !glyphs.contains(0)) {
+    const bool mapped = glyphs.size() == positions.size();
+    QVector<quint32> found;
+    QVector<QPointF> foundAt;
+    if (mapped) {
+        found.reserve(glyphs.size());
+        foundAt.reserve(glyphs.size());
+        for (qsizetype i = 0; i < glyphs.size(); ++i) {
+            if (glyphs.at(i) != 0) {
+                found.append(glyphs.at(i));
+                foundAt.append(positions.at(i));
+            }
+        }
+    }
+    if (!found.isEmpty()) {
         QGlyphRun run;
         run.setRawFont(m_rawFont);
-        run.setGlyphIndexes(glyphs);
-        run.setPositions(positions);
+        run.setGlyphIndexes(found);
+        run.setPositions(foundAt);
         painter.drawGlyphRun(QPointF(0, 0), run);
-    } else {
-        // Some character is missing from the face: let Qt's font fallback draw them one by
-        // one, each still at its own cell.
+    }
+    if (found.size() != positions.size()) {
+        // The characters missing from the face: Qt's font fallback draws them one by one,
+        // each still at its own cell.
         painter.setFont(m_font);
         qsizetype index = 0;
         for (qsizetype i = 0; i < characters.size(); ++index) {
             const qsizetype length = characters.at(i).isHighSurrogate() ? 2 : 1;
-            painter.drawText(positions.at(index), characters.mid(i, length));
+            if (!mapped || glyphs.at(index) == 0) {
+                painter.drawText(positions.at(index), characters.mid(i, length));
+            }
             i += length;
         }
     }

@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QRawFont>
 
+#include <cstdint>
 #include <string_view>
 
 class QPainter;
@@ -21,7 +22,19 @@ public:
 
     // Draws text with its cells' top left corner at (x, y). With opaque set, the cells the
     // text covers are first filled white (the text itself is black).
-    void Draw(QPainter& painter, int x, int y, std::string_view text, bool opaque) const;
+    void Draw(QPainter& painter, int x, int y, std::string_view text, bool opaque) const {
+        DrawCells(painter, x, y, text, opaque, 0, text.size());
+    }
+
+    // Draws only the characters of text that cover cells [firstCell, endCell), each at its
+    // own place: the rest of the text is neither converted nor measured, so a part of a long
+    // line costs what that part holds. x may lie far left of the painter's area.
+    void DrawCells(QPainter& painter, qint64 x, int y, std::string_view text, bool opaque,
+                   std::size_t firstCell, std::size_t endCell) const;
+
+    // Bytes converted to characters since construction, for tests and benchmarks that check
+    // a paint's cost.
+    std::uint64_t ConvertedBytes() const { return m_nConvertedBytes; }
 
     int CellWidth() const { return m_nCellWidth; }
     int CellHeight() const { return m_nCellHeight; }
@@ -32,4 +45,5 @@ private:
     int m_nCellWidth;
     int m_nCellHeight;
     qreal m_ascent;
+    mutable std::uint64_t m_nConvertedBytes = 0;
 };

@@ -2,6 +2,10 @@
 
 #include "core/layout/PageLayout.h"
 
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
 class CKLTDoc;
 class QPainter;
 class QPrinter;
@@ -42,10 +46,16 @@ public:
     // Sets the line range of page `page` (from 1). Derived from the page number and the
     // document's current line count alone, so calling it twice for a page changes nothing.
     void PreparePage(int page, const CKLTDoc* doc);
+    void PreparePage(int page, std::size_t lineCount);
 
     // Draws the prepared page: its lines, then the counter, also on a page without lines.
-    // The painter's origin is the printable area's top left corner.
+    // The painter's origin is the printable area's top left corner. Each line is cut to the
+    // characters that can fall inside the printable area before it is converted.
     void DrawPage(QPainter& painter, const CKLTDoc* doc, const PrinterMetrics& metrics);
+    // The same, taking the page's lines from lineAt(index) for index in
+    // [m_nFirstLine, m_nEndLine), so a caller can hold one page at a time.
+    void DrawPage(QPainter& painter, const std::function<std::string_view(int)>& lineAt,
+                  const PrinterMetrics& metrics);
 
     // Prints pages fromPage … toPage in ascending order onto one painter that is already
     // active on the printer, starting a new sheet before every page after the first.
@@ -61,4 +71,5 @@ public:
     int m_nColumnX[COLUMNS_PER_PAGE] = {0, 0, 0}; // device x of each column's left edge
     int m_nFooterY = 0;                           // device y of the page counter
     int m_nFooterX = 0;                           // device x of the page counter's left edge
+    std::uint64_t m_nConvertedBytes = 0;          // bytes converted by every page drawn
 };

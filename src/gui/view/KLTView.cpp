@@ -34,6 +34,10 @@ CKLTView::CKLTView(QWidget* parent) : QAbstractScrollArea(parent) {
 
 CKLTView::~CKLTView() = default;
 
+std::uint64_t CKLTView::ConvertedBytes() const {
+    return m_pCellPainter ? m_pCellPainter->ConvertedBytes() : 0;
+}
+
 void CKLTView::OnScrollAction(QScrollBar* bar, int action, std::int64_t pageStep) {
     const std::int64_t step = std::max<std::int64_t>(pageStep, 1);
     if (action == QAbstractSlider::SliderPageStepAdd) {
@@ -176,10 +180,13 @@ void CKLTView::OnDraw(QPainter& painter, const QRect& updateRect) {
     const viewgeom::LineRange lines = viewgeom::LinesIntersecting(
         std::int64_t{updateRect.top()} + origin.y(),
         std::int64_t{updateRect.bottom()} + 1 + origin.y(), m_pDocument->GetLineCount());
+    const viewgeom::CellRange cells =
+        viewgeom::CellsIntersecting(std::int64_t{updateRect.left()} + origin.x(),
+                                    std::int64_t{updateRect.right()} + 1 + origin.x());
     for (std::size_t i = lines.first; i < lines.last; ++i) {
-        m_pCellPainter->Draw(painter, viewgeom::TEXT_X - origin.x(),
-                             static_cast<int>(viewgeom::LineTop(i) - origin.y()),
-                             m_pDocument->GetLine(i), true);
+        m_pCellPainter->DrawCells(painter, viewgeom::TEXT_X - origin.x(),
+                                  static_cast<int>(viewgeom::LineTop(i) - origin.y()),
+                                  m_pDocument->GetLine(i), true, cells.first, cells.last);
     }
     SetScrollSizes(viewgeom::TotalSize(m_pDocument->GetMaxLength(), m_pDocument->GetLineCount()));
 }

@@ -53,6 +53,10 @@ public:
     // What the window shows right now, at the screen's device pixel ratio.
     const QImage& ScreenImage() const { return m_screen; }
 
+    // Bytes of history text converted for painting so far: a paint converts only the cells
+    // it shows.
+    std::uint64_t ConvertedBytes() const;
+
     // Printing and its preview.
     void OnFilePrint();
     void OnFilePrintPreview();

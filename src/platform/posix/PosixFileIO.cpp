@@ -102,6 +102,23 @@ private:
     int m_fd;
 };
 
+// A device or FIFO written as it stands.
+class CInPlaceOutput : public COutput {
+public:
+    explicit CInPlaceOutput(int fd) : m_fd(fd) {}
+    ~CInPlaceOutput() override { ::close(m_fd); }
+    bool Write(const char* data, std::size_t size, std::error_code& error) override {
+        return WriteAll(m_fd, data, size, error);
+    }
+    bool Commit(std::error_code& error) override {
+        error.clear();
+        return true;
+    }
+
+private:
+    int m_fd;
+};
+
 class CPosixAtomicFile : public CAtomicFile {
 public:
     CPosixAtomicFile(int fd, std::string tempPath, std::string path)
@@ -163,12 +180,18 @@ NodeKind ClassifyPath(const std::string& path) {
     if (S_ISREG(info.st_mode)) {
         return NodeKind::Regular;
     }
-    return S_ISDIR(info.st_mode) ? NodeKind::Directory : NodeKind::Other;
+    if (S_ISDIR(info.st_mode)) {
+        return NodeKind::Directory;
+    }
+    return S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode) ? NodeKind::Device : NodeKind::Other;
 }
 
 std::unique_ptr<CByteReader> OpenForReading(const std::string& path, bool regularOnly,
                                             bool& notAFile, std::error_code& error) {
     notAFile = false;
+    if (!regularOnly && path == "-") {
+        return StandardInput();
+    }
     struct stat info {};
     if (regularOnly) {
         if (::stat(path.c_str(), &info) != 0) {
@@ -211,6 +234,22 @@ std::unique_ptr<CByteReader> OpenForReading(const std::string& path, bool regula
     const std::uint64_t sizeHint =
         S_ISREG(info.st_mode) ? static_cast<std::uint64_t>(info.st_size) : 0;
     return std::make_unique<CDescriptorReader>(fd, true, sizeHint);
+}
+
+std::unique_ptr<COutput> OpenInPlace(const std::string& path, std::error_code& error) {
+    // No O_CREAT or O_TRUNC: the node is written as it stands, never made or emptied.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        error = LastError();
+        return nullptr;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || S_ISREG(info.st_mode) || S_ISDIR(info.st_mode)) {
+        error = std::make_error_code(std::errc::invalid_argument);
+        ::close(fd);
+        return nullptr;
+    }
+    return std::make_unique<CInPlaceOutput>(fd);
 }
 
 std::unique_ptr<CByteReader> StandardInput() {

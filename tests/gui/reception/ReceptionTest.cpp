@@ -5,8 +5,10 @@
 #include "core/res/Strings.h"
 #include "gui/reception/ComSelectDlg.h"
 #include "gui/reception/PortEnumeration.h"
+#include "gui/view/KLTView.h"
 
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QTest>
 
@@ -337,6 +339,65 @@ TEST_F(ReceptionTest, TheOtherEndVanishingEndsBySilenceWithTheTextKept) {
     EXPECT_EQ(DocLines(), (Lines{"****", "PART"}));
     EXPECT_EQ(BoxTexts(), std::vector<QString>{Text(res::IDS_RECEIVE_FINISHED)});
     EXPECT_FALSE(Frame().Controller().IsPortOpen());
+}
+
+// Counts the paints of a widget.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            ++paints;
+        }
+        return false;
+    }
+};
+
+// While receiving, the view follows the end; a refresh that finds no new line while the view
+// already shows the end paints nothing, and the screen stays as it was.
+TEST_F(ReceptionTest, RefreshesWithNothingNewPaintNothing) {
+    CReceptionController::Timings timings;
+    timings.rxSilenceMs = 5000; // room for the quiet spells below on a loaded machine
+    Recreate(timings);
+    ChoosePort(m_line.PortName());
+    CKLTView& view = *Frame().GetActiveView();
+    std::string lines = "****\r";
+    for (int i = 0; i < 40; ++i) {
+        lines += "LINE " + std::to_string(i) + "\r";
+    }
+    const auto quietSpell = [&] {
+        PaintCounter counter(view.viewport());
+        const QImage before = view.ScreenImage().copy();
+        QTest::qWait(450); // four refreshes
+        return std::make_pair(counter.paints, view.ScreenImage() == before);
+    };
+    const auto showsTheEnd = [&] {
+        return view.verticalScrollBar()->maximum() > 0 &&
+               view.verticalScrollBar()->value() == view.verticalScrollBar()->maximum();
+    };
+    CTestSteps steps;
+    steps.When([&] { return PortOpenAndWaiting(); }, [&] { m_line.Write(lines); });
+    StartReception();
+    ASSERT_TRUE(WaitFor([&] { return Doc().GetLineCount() == 41 && showsTheEnd(); }));
+    QTest::qWait(250); // the refreshes that catch up with the last paint
+    const auto [paintsWhileQuiet, unchanged] = quietSpell();
+    EXPECT_EQ(paintsWhileQuiet, 0);
+    EXPECT_TRUE(unchanged);
+    EXPECT_TRUE(showsTheEnd());
+
+    // A new line is painted and scrolled into view at the next refreshes.
+    PaintCounter counter(view.viewport());
+    const int maximumBefore = view.verticalScrollBar()->maximum();
+    m_line.Write("ONE MORE\r");
+    ASSERT_TRUE(WaitFor([&] {
+        return Doc().GetLineCount() == 42 && counter.paints > 0 &&
+               view.verticalScrollBar()->maximum() > maximumBefore && showsTheEnd();
+    }));
+    EXPECT_EQ(Frame().GetState(), CMainFrame::STATE_RECEIVING);
+    Frame().OnCommand(res::ID_RECEIVE_STOP);
 }
 
 // Stopped while the machine is still sending as fast as it can: the stop waits for the reader,
