@@ -48,6 +48,10 @@ TEST(Win32SerialDevice, PortThatCannotExistFailsToOpen) {
     char path[CComAPI::DEVICE_PATH_SIZE];
     ASSERT_TRUE(CComAPI::BuildDevicePath("COM3", path, sizeof path));
     EXPECT_STREQ(path, "\\\\.\\COM3");
+    SerialOpenError error = SerialOpenError::None;
+    EXPECT_EQ(OpenSerialDevice("\\\\.\\COM97", error), nullptr);
+    EXPECT_EQ(error, SerialOpenError::Missing);
+    EXPECT_FALSE(SerialDeviceExists("\\\\.\\COM97"));
 }
 
 } // namespace

@@ -86,8 +86,12 @@ TEST_F(Win32SerialLink, ReceivesThePlayedStreamByteForByte) {
 TEST_F(Win32SerialLink, EveryStepOnThePort) {
     char path[CComAPI::DEVICE_PATH_SIZE];
     ASSERT_TRUE(CComAPI::BuildDevicePath(m_port.c_str(), path, sizeof path));
-    const std::unique_ptr<CSerialDevice> device = OpenSerialDevice(path);
+    EXPECT_TRUE(SerialDeviceExists(path));
+    SerialOpenError error = SerialOpenError::Other;
+    const std::unique_ptr<CSerialDevice> device = OpenSerialDevice(path, error);
     ASSERT_NE(device, nullptr) << path;
+    EXPECT_EQ(error, SerialOpenError::None);
+    EXPECT_TRUE(SerialDeviceExists(path)) << "open by this process, and still there";
     EXPECT_TRUE(device->ClearLineErrors());
     EXPECT_TRUE(device->SetQueueSizes(4096, 4096));
     EXPECT_TRUE(device->Purge());
@@ -96,7 +100,7 @@ TEST_F(Win32SerialLink, EveryStepOnThePort) {
     EXPECT_TRUE(device->StopEventNotification());
     std::uint8_t buffer[16];
     std::size_t received = 1;
-    EXPECT_TRUE(device->Read(buffer, 0, received));
+    EXPECT_EQ(device->Read(buffer, 0, received), SerialRead::Done);
     EXPECT_EQ(received, 0u);
     const bool dropped = device->DropDtr();
     if (!UnderWine()) {
@@ -111,13 +115,15 @@ TEST_F(Win32SerialLink, SecondOpenOfAnOpenPort) {
     ASSERT_EQ(first.OpenAndDrain(m_port.c_str()), 1);
     char path[CComAPI::DEVICE_PATH_SIZE];
     ASSERT_TRUE(CComAPI::BuildDevicePath(m_port.c_str(), path, sizeof path));
-    const std::unique_ptr<CSerialDevice> second = OpenSerialDevice(path);
+    SerialOpenError error = SerialOpenError::None;
+    const std::unique_ptr<CSerialDevice> second = OpenSerialDevice(path, error);
     if (UnderWine()) {
         std::printf("second open under Wine: %s\n",
                     second ? "allowed (share mode 0 not enforced)" : "refused");
         return;
     }
     EXPECT_EQ(second, nullptr);
+    EXPECT_EQ(error, SerialOpenError::Busy);
 }
 
 } // namespace

@@ -3,24 +3,21 @@
 #include "Options.h"
 #include "Progress.h"
 
+#include "core/app/TerminationWatch.h"
 #include "core/document/KLTDoc.h"
 #include "core/io/FileIO.h"
 #include "core/reception/ComAPI.h"
 #include "core/reception/ReceptionController.h"
+#include "core/reception/SerialDevice.h"
 #include "core/res/Strings.h"
 
-#include <atomic>
 #include <climits>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
-
-#include <pthread.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -29,43 +26,10 @@ namespace {
 constexpr unsigned TIMER_WATCHDOG = 100;
 constexpr unsigned WATCHDOG_MS = 1000;
 
-// SIGINT and SIGTERM are taken by one thread with sigwait and handed to the event loop, so
-// the reception ends through the same steps as any other event. They are blocked before any
-// other thread starts, so every thread inherits the mask.
-class CSignalThread {
-public:
-    template <typename Handler> explicit CSignalThread(Handler handler) {
-        sigemptyset(&m_signals);
-        sigaddset(&m_signals, SIGINT);
-        sigaddset(&m_signals, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &m_signals, nullptr);
-        m_thread = std::thread([this, handler] {
-            for (;;) {
-                int signal = 0;
-                if (sigwait(&m_signals, &signal) != 0 || m_stopping.load()) {
-                    return;
-                }
-                handler(signal);
-            }
-        });
-    }
-
-    ~CSignalThread() {
-        m_stopping = true;
-        pthread_kill(m_thread.native_handle(), SIGTERM);
-        m_thread.join();
-    }
-
-private:
-    sigset_t m_signals;
-    std::atomic<bool> m_stopping{false};
-    std::thread m_thread;
-};
-
 class CCaptureShell final : public IReceptionClock, public IReceptionSink {
 public:
     explicit CCaptureShell(const CaptureOptions& options)
-        : m_options(options), m_progress(options.port, ::isatty(STDERR_FILENO) == 1),
+        : m_options(options), m_progress(options.port, kltio::StandardErrorIsTerminal()),
           m_loop([this](unsigned id) { OnTimer(id); }),
           m_controller(*this, *this, MakeTimings(options)) {
         char path[CComAPI::DEVICE_PATH_SIZE];
@@ -110,8 +74,7 @@ private:
     }
 
     bool DevicePresent() const {
-        struct stat status {};
-        return !m_devicePath.empty() && ::stat(m_devicePath.c_str(), &status) == 0;
+        return !m_devicePath.empty() && SerialDeviceExists(m_devicePath.c_str());
     }
 
     void OnTimer(unsigned id);
@@ -173,8 +136,14 @@ int CCaptureShell::Run() {
         m_progress.Event("too long for a port name or device path");
         return EXIT_PORT_OR_FILE_ERROR;
     }
-    CSignalThread signals(
+    // A request to end (SIGTERM, Ctrl+C, a closed console) reaches the event loop, so the
+    // reception ends through the same steps as any other event.
+    const std::unique_ptr<kltapp::CTerminationWatch> watch = kltapp::WatchTermination(
         [this](int signal) { m_loop.Post([this, signal] { OnSignal(signal); }); });
+    if (!watch) {
+        m_progress.Event("cannot watch for requests to end");
+        return EXIT_PORT_OR_FILE_ERROR;
+    }
     m_controller.SetPortName(m_options.port);
     m_loop.SetTimer(TIMER_WATCHDOG, WATCHDOG_MS);
     m_controller.Start();

@@ -95,8 +95,10 @@ std::string PortFileStem(const std::string& port) {
 }
 
 std::string NameInFolder(const std::string& folder, const std::string& port, std::time_t when) {
-    std::tm local{};
-    ::localtime_r(&when, &local);
+    // Only the event loop's thread names files, and no other thread of the tool reads the
+    // clock as calendar time, so the shared result of localtime is safe here.
+    const std::tm* now = std::localtime(&when);
+    const std::tm local = now ? *now : std::tm{};
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
     const std::string base = folder + "/" + PortFileStem(port) + "-" + stamp;

@@ -49,6 +49,14 @@ std::unique_ptr<CByteReader> OpenForReading(const std::string& path, bool regula
 std::unique_ptr<CByteReader> StandardInput();
 std::unique_ptr<CByteWriter> StandardOutput();
 
+// Whether standard error is a terminal (a console window), where a status line can be
+// redrawn in place.
+bool StandardErrorIsTerminal();
+
+// Whether the existing file at path may be written by this user: false when it is missing,
+// a folder, or read-only for the user.
+bool IsWritable(const std::string& path);
+
 // Where written output goes, finished by Commit. Destroying it uncommitted abandons the
 // output: a file being replaced keeps its old contents.
 class COutput : public CByteWriter {
@@ -78,7 +86,8 @@ std::unique_ptr<COutput> OpenInPlace(const std::string& path, std::error_code& e
 // Who may read a file that is written.
 enum class FileAccess {
     Usual,     // the old file's permissions, or the user's default ones for a new file
-    OwnerOnly, // the user alone, whatever the old file allowed
+    OwnerOnly, // the user alone, whatever the old file allowed (on Windows: an access list
+               // that grants the user alone, in place of the inherited one)
 };
 
 // A file written whole or not at all: the bytes go to a temporary file beside the target,

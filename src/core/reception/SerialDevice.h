@@ -74,6 +74,10 @@ enum class SerialOpenError {
 // or holds its lock, Missing when the device is not (or no longer) there.
 std::unique_ptr<CSerialDevice> OpenSerialDevice(const char* devicePath, SerialOpenError& error);
 
+// Whether the device at devicePath is there (plugged in), whether or not anyone has it open.
+// Nothing is opened for reading or writing to find out.
+bool SerialDeviceExists(const char* devicePath);
+
 // A port name becomes a device path by this prefix; a name that is already a path is used
 // as it stands.
 #ifdef _WIN32

@@ -159,7 +159,7 @@ void CMySingleDocTemplate::EndForTermination() {
 bool CMySingleDocTemplate::DoFileSave() {
     const std::string& pathName = m_pOnlyDoc->GetPathName();
     // A file that is read-only, or no longer there, is saved through the save-as dialog.
-    if (pathName.empty() || ::access(pathName.c_str(), W_OK) != 0) {
+    if (pathName.empty() || !kltio::IsWritable(pathName)) {
         return DoSave(nullptr);
     }
     const std::string path = pathName;

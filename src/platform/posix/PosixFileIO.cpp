@@ -359,4 +359,14 @@ bool RemoveFile(const std::string& path, std::error_code& error) {
     return true;
 }
 
+bool IsWritable(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode) &&
+           ::access(path.c_str(), W_OK) == 0;
+}
+
+bool StandardErrorIsTerminal() {
+    return ::isatty(STDERR_FILENO) == 1;
+}
+
 } // namespace kltio

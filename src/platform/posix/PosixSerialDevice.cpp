@@ -98,6 +98,11 @@ std::unique_ptr<CSerialDevice> OpenSerialDevice(const char* devicePath, SerialOp
     return device;
 }
 
+bool SerialDeviceExists(const char* devicePath) {
+    struct stat status {};
+    return devicePath[0] != '\0' && ::stat(devicePath, &status) == 0;
+}
+
 std::unique_ptr<CPosixSerialDevice> CPosixSerialDevice::Open(const char* path,
                                                              const std::string& lockFolder) {
     const int fd = OpenExclusive(path, lockFolder);

@@ -1,5 +1,7 @@
 #include "core/io/FileIO.h"
 
+#include "platform/win32/Win32Security.h"
+
 #include <windows.h>
 
 #include <fcntl.h>
@@ -429,7 +431,7 @@ std::unique_ptr<CByteWriter> StandardOutput() {
 }
 
 std::unique_ptr<CAtomicFile> CAtomicFile::Create(const std::string& requestedPath,
-                                                 std::error_code& error) {
+                                                 std::error_code& error, FileAccess access) {
     std::wstring requested;
     if (!ToWide(requestedPath, requested, error)) {
         return nullptr;
@@ -449,6 +451,18 @@ std::unique_ptr<CAtomicFile> CAtomicFile::Create(const std::string& requestedPat
 
     const DWORD kept = replacing ? attributes & KEPT_ATTRIBUTES : 0;
 
+    // A private file gets its own access list at once, so it is never readable by others;
+    // the rename keeps it. Otherwise the file takes the folder's rights, as a new file does.
+    win32::CPrivateSecurity privateSecurity(false);
+    SECURITY_ATTRIBUTES* security = nullptr;
+    if (access == FileAccess::OwnerOnly) {
+        security = privateSecurity.Attributes();
+        if (!security) {
+            error = LastError();
+            return nullptr;
+        }
+    }
+
     // The temporary name must fit in a directory entry even when the target's name nearly
     // fills one.
     const std::wstring stem = FileNameOf(path).substr(0, TEMP_STEM_MAX);
@@ -458,8 +472,8 @@ std::unique_ptr<CAtomicFile> CAtomicFile::Create(const std::string& requestedPat
         wchar_t suffix[16];
         std::swprintf(suffix, 16, L".%06x", static_cast<unsigned>(random() & 0xFFFFFF));
         std::wstring tempPath = FolderOf(path) + L"~" + stem + suffix;
-        const HANDLE handle = ::CreateFileW(tempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE handle = ::CreateFileW(tempPath.c_str(), GENERIC_WRITE, 0, security,
+                                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle != INVALID_HANDLE_VALUE) {
             return std::make_unique<CWin32AtomicFile>(handle, std::move(tempPath), path, kept);
         }
@@ -471,6 +485,107 @@ std::unique_ptr<CAtomicFile> CAtomicFile::Create(const std::string& requestedPat
     }
     error = std::make_error_code(std::errc::file_exists);
     return nullptr;
+}
+
+bool CreatePrivateFolder(const std::string& path, std::error_code& error) {
+    std::wstring wide;
+    if (!ToWide(path, wide, error)) {
+        return false;
+    }
+    while (wide.size() > 1 && IsSeparator(wide.back())) {
+        wide.pop_back();
+    }
+    win32::CPrivateSecurity security(true);
+    if (!security.Attributes()) {
+        error = LastError();
+        return false;
+    }
+    // Parents first, each made for the user alone when it is missing; the drive or share at
+    // the root is never made.
+    std::size_t start = 0;
+    if (wide.rfind(L"\\\\", 0) == 0) {
+        start = wide.find_first_of(L"\\/", 2); // past the server
+    } else if (wide.size() >= 2 && wide[1] == L':') {
+        start = 2;
+    }
+    for (std::size_t i = start == std::wstring::npos ? wide.size() : start + 1; i <= wide.size();
+         ++i) {
+        if (i < wide.size() && !IsSeparator(wide[i])) {
+            continue;
+        }
+        const std::wstring part = wide.substr(0, i);
+        if (part.empty() || IsSeparator(part.back()) ||
+            ::GetFileAttributesW(part.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            continue;
+        }
+        if (!::CreateDirectoryW(part.c_str(), security.Attributes()) &&
+            ::GetLastError() != ERROR_ALREADY_EXISTS) {
+            error = PathError(part, ::GetLastError());
+            return false;
+        }
+    }
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        error = PathError(wide, ::GetLastError());
+        return false;
+    }
+    // A link (junction) to a folder could lead anywhere: only a real folder will do.
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        error = std::make_error_code(std::errc::not_a_directory);
+        return false;
+    }
+    if (!win32::OwnedByCurrentUser(wide)) {
+        error = std::make_error_code(std::errc::permission_denied);
+        return false;
+    }
+    if (!win32::RestrictToCurrentUser(wide, true)) {
+        error = LastError();
+        return false;
+    }
+    return true;
+}
+
+bool RemoveFile(const std::string& path, std::error_code& error) {
+    std::wstring wide;
+    if (!ToWide(path, wide, error)) {
+        return false;
+    }
+    if (!::DeleteFileW(wide.c_str())) {
+        const DWORD code = ::GetLastError();
+        if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND) {
+            error = FromWin32(code);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IsWritable(const std::string& path) {
+    std::wstring wide;
+    std::error_code ignored;
+    if (!ToWide(path, wide, ignored)) {
+        return false;
+    }
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
+        return false;
+    }
+    // The rights of the file decide; opening it for writing changes nothing in it. A file
+    // that another program has open is still writable once it lets go.
+    const HANDLE handle = ::CreateFileW(wide.c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return ::GetLastError() == ERROR_SHARING_VIOLATION;
+    }
+    ::CloseHandle(handle);
+    return true;
+}
+
+bool StandardErrorIsTerminal() {
+    DWORD mode = 0;
+    return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != FALSE;
 }
 
 } // namespace kltio

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <string>
 
 namespace {
 
@@ -11,15 +12,56 @@ constexpr DWORD WRITE_TOTAL_TIMEOUT_MS = 500;
 
 } // namespace
 
-std::unique_ptr<CSerialDevice> OpenSerialDevice(const char* devicePath) {
+std::unique_ptr<CSerialDevice> OpenSerialDevice(const char* devicePath, SerialOpenError& error) {
     // Share mode 0: this process alone. No overlapped flag: reads are plain synchronous
     // reads, which the time-outs make return at once.
     const HANDLE handle = ::CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
+        switch (::GetLastError()) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_DEV_NOT_EXIST:
+            error = SerialOpenError::Missing;
+            break;
+        // A COM port that another program holds answers "access denied", not a sharing
+        // violation: the driver allows one open handle.
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_BUSY:
+            error = SerialOpenError::Busy;
+            break;
+        default:
+            error = SerialOpenError::Other;
+            break;
+        }
         return nullptr;
     }
+    error = SerialOpenError::None;
     return std::make_unique<CWin32SerialDevice>(handle);
+}
+
+bool SerialDeviceExists(const char* devicePath) {
+    // The DOS device name of "\\.\COM5" is "COM5"; the system knows it while the port is
+    // there, open or not.
+    std::string name = devicePath;
+    if (name.rfind(SERIAL_DEVICE_PREFIX, 0) == 0) {
+        name.erase(0, sizeof SERIAL_DEVICE_PREFIX - 1);
+    }
+    char target[MAX_PATH];
+    if (!name.empty() && ::QueryDosDeviceA(name.c_str(), target, sizeof target) != 0) {
+        return true;
+    }
+    // Any other device path: present if it opens, or is refused only because it is in use.
+    const HANDLE handle = ::CreateFileA(devicePath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(handle);
+        return true;
+    }
+    const DWORD code = ::GetLastError();
+    return code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION;
 }
 
 CWin32SerialDevice::~CWin32SerialDevice() {
@@ -100,16 +142,28 @@ bool CWin32SerialDevice::StopEventNotification() {
     return ::SetCommMask(m_hCom, 0) != FALSE;
 }
 
-bool CWin32SerialDevice::Read(std::uint8_t* buffer, std::size_t size, std::size_t& received) {
+SerialRead CWin32SerialDevice::Read(std::uint8_t* buffer, std::size_t size, std::size_t& received) {
     received = 0;
     DWORD count = 0;
     const DWORD wanted =
         static_cast<DWORD>(std::min<std::size_t>(size, std::numeric_limits<DWORD>::max()));
-    if (!::ReadFile(m_hCom, buffer, wanted, &count, nullptr)) {
-        return false;
+    if (::ReadFile(m_hCom, buffer, wanted, &count, nullptr)) {
+        received = count;
+        return SerialRead::Done;
     }
-    received = count;
-    return true;
+    switch (::GetLastError()) {
+    // What the drivers of an unplugged USB-serial adapter answer from then on.
+    case ERROR_ACCESS_DENIED:
+    case ERROR_BAD_COMMAND:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_GEN_FAILURE:
+    case ERROR_INVALID_HANDLE:
+        return SerialRead::LineLost;
+    default:
+        return SerialRead::Failed;
+    }
 }
 
 bool CWin32SerialDevice::DropDtr() {

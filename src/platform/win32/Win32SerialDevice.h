@@ -19,7 +19,7 @@ public:
     bool MakeReadsReturnAtOnce() override;
     bool ApplyLineSettings(const SerialLineSettings& settings) override;
     bool StopEventNotification() override;
-    bool Read(std::uint8_t* buffer, std::size_t size, std::size_t& received) override;
+    SerialRead Read(std::uint8_t* buffer, std::size_t size, std::size_t& received) override;
     bool DropDtr() override;
 
     // The device control block of the settings, built from nothing so no setting left by
