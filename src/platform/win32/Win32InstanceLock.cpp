@@ -59,7 +59,7 @@ bool IsPrivateFolder(const std::string& path, bool create) {
     const DWORD attributes = ::GetFileAttributesW(wide.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
            !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) && win32::OwnedByCurrentUser(wide) &&
-           win32::OnlyCurrentUserAllowed(wide);
+           win32::ClosedToOtherUsers(wide);
 }
 
 std::string FallbackPrivateFolder() {

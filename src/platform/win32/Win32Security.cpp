@@ -99,12 +99,17 @@ bool OwnedByCurrentUser(const std::wstring& path) {
     return owned;
 }
 
-bool OnlyCurrentUserAllowed(const std::wstring& path) {
+bool ClosedToOtherUsers(const std::wstring& path) {
     const std::vector<BYTE> user = TokenInformation(TokenUser);
     if (user.empty()) {
         return false;
     }
     const PSID userSid = reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid;
+    BYTE systemSid[SECURITY_MAX_SID_SIZE];
+    DWORD systemSize = sizeof systemSid;
+    if (!::CreateWellKnownSid(WinLocalSystemSid, nullptr, systemSid, &systemSize)) {
+        return false;
+    }
     PACL acl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     std::wstring name = path;
@@ -120,7 +125,8 @@ bool OnlyCurrentUserAllowed(const std::wstring& path) {
             onlyUser = false;
         } else if (static_cast<ACE_HEADER*>(entry)->AceType == ACCESS_ALLOWED_ACE_TYPE) {
             auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
-            onlyUser = ::EqualSid(reinterpret_cast<PSID>(&allowed->SidStart), userSid) != FALSE;
+            const PSID sid = reinterpret_cast<PSID>(&allowed->SidStart);
+            onlyUser = ::EqualSid(sid, userSid) || ::EqualSid(sid, systemSid);
         } else if (static_cast<ACE_HEADER*>(entry)->AceType != ACCESS_DENIED_ACE_TYPE) {
             onlyUser = false; // an entry of a kind not looked into here may allow someone
         }

@@ -36,9 +36,10 @@ std::wstring CurrentUserSid();
 // elevated user).
 bool OwnedByCurrentUser(const std::wstring& path);
 
-// Whether nobody but the calling user is granted any access to path: its access list allows
-// the user alone (an entry that denies is no concern).
-bool OnlyCurrentUserAllowed(const std::wstring& path);
+// Whether no other user is granted any access to path: its access list allows the calling
+// user and the operating system itself (LocalSystem, which can read every file anyway), and
+// nobody else. An entry that denies is no concern.
+bool ClosedToOtherUsers(const std::wstring& path);
 
 // Replaces the access list of an existing file or folder by the private one.
 bool RestrictToCurrentUser(const std::wstring& path, bool folder);
