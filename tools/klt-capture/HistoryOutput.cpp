@@ -110,10 +110,12 @@ std::string NameInFolder(const std::string& folder, const std::string& port, std
 }
 
 std::string Utf8CopyPath(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    const std::size_t dot = path.rfind('.');
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1)) {
-        return path.substr(0, dot) + ".utf8" + path.substr(dot);
+    // The file's name by the platform's separators ('\\' too on Windows).
+    const std::string name = kltio::FileNameOfPath(path);
+    const std::size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0) {
+        const std::size_t at = path.size() - name.size() + dot;
+        return path.substr(0, at) + ".utf8" + path.substr(at);
     }
     return path + ".utf8.txt";
 }

@@ -40,8 +40,8 @@ the history as KLT saves it (Shift-JIS, CR LF after every line).
   --version     show the version
 
 Progress goes to standard error: one status line on a terminal, one line per
-event otherwise (for the journal). SIGTERM or Ctrl+C writes a history still being
-received, as far as it came, before ending.
+event otherwise (for the journal). SIGTERM, SIGHUP or Ctrl+C writes a history still
+being received, as far as it came, before ending.
 
 Exit status: 0 history received (and, with --watch, ended by a signal); 1 port
 or file error; 2 wrong usage; 3 no marker within the time; 4 connection lost
