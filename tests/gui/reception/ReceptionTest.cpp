@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
@@ -278,10 +279,14 @@ TEST_F(ReceptionTest, APortThatCannotBeOpenedSaysWhyAndLeavesAnEmptyDocument) {
     ASSERT_TRUE(logger.Ready());
     // A terminal program's UUCP lock, in the usual folder when this user may write there.
     PseudoTerminal locked;
-    // Its device file goes with its master; made last, so no other one takes its number.
-    PseudoTerminal unplugged;
-    const std::string unpluggedName = unplugged.PortName();
-    unplugged.CloseMaster();
+    // An adapter's stable name (a link, as udev keeps one) left behind when it was pulled
+    // out. Not a closed pseudo-terminal's number: tests running beside this one may take it.
+    const std::filesystem::path unpluggedLink =
+        std::filesystem::temp_directory_path() /
+        ("klt-unplugged-" + std::to_string(static_cast<long>(::getpid())));
+    std::filesystem::remove(unpluggedLink);
+    std::filesystem::create_symlink("/dev/pts/999998", unpluggedLink);
+    const std::string unpluggedName = unpluggedLink.string();
     OtherProcess lockOwner;
     const std::string lockPath =
         "/var/lock/LCK.." + locked.SlavePath().substr(locked.SlavePath().rfind('/') + 1);
@@ -315,6 +320,7 @@ TEST_F(ReceptionTest, APortThatCannotBeOpenedSaysWhyAndLeavesAnEmptyDocument) {
         EXPECT_FALSE(Doc().IsModified()) << what;
         EXPECT_FALSE(Frame().Controller().IsPortOpen()) << what;
     }
+    std::filesystem::remove(unpluggedLink);
     if (lockWritten) {
         std::remove(lockPath.c_str());
         // A stale lock (its owner gone) does not stand in the way, and ours goes on close.
