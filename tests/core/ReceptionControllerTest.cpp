@@ -475,6 +475,96 @@ TEST_F(ReceptionControllerTest, AReaderThatCannotStartShows103AndClosesThePort) 
     EXPECT_EQ(m_shell.document, "****\r\n");
 }
 
+// A port on which nothing arrives and whose wait for input lasts until it is cancelled (or,
+// should nothing cancel it, a few real seconds), counting what the reader asks of it.
+struct QuietPort {
+    std::mutex lock;
+    std::condition_variable changed;
+    int reads = 0;
+    int waits = 0;
+    int readsWhenFirstWaiting = -1;
+    bool cancelPending = false;
+    int cancelledWaits = 0;
+    int timedOutWaits = 0;
+};
+QuietPort* g_quietPort = nullptr; // the port of the test running
+
+class QuietDevice : public CSerialDevice {
+public:
+    bool ClearLineErrors() override { return true; }
+    bool SetQueueSizes(std::size_t, std::size_t) override { return true; }
+    bool Purge() override { return true; }
+    bool MakeReadsReturnAtOnce() override { return true; }
+    bool ApplyLineSettings(const SerialLineSettings&) override { return true; }
+    bool StopEventNotification() override { return true; }
+    bool DropDtr() override { return true; }
+    SerialRead Read(std::uint8_t*, std::size_t, std::size_t& received) override {
+        const std::lock_guard<std::mutex> lock(m_port.lock);
+        ++m_port.reads;
+        received = 0;
+        return SerialRead::Done;
+    }
+    SerialWait WaitForInput(int) override {
+        std::unique_lock<std::mutex> lock(m_port.lock);
+        if (m_port.waits++ == 0) {
+            m_port.readsWhenFirstWaiting = m_port.reads;
+        }
+        m_port.changed.notify_all();
+        if (!m_port.changed.wait_for(lock, std::chrono::seconds(5),
+                                     [this] { return m_port.cancelPending; })) {
+            ++m_port.timedOutWaits;
+            return SerialWait::TimedOut;
+        }
+        m_port.cancelPending = false;
+        ++m_port.cancelledWaits;
+        return SerialWait::Cancelled;
+    }
+    void CancelWait() override {
+        const std::lock_guard<std::mutex> lock(m_port.lock);
+        m_port.cancelPending = true;
+        m_port.changed.notify_all();
+    }
+
+private:
+    QuietPort& m_port = *g_quietPort;
+};
+
+std::unique_ptr<CSerialDevice> OpenQuietPort(const char*, SerialOpenError& error) {
+    error = SerialOpenError::None;
+    return std::make_unique<QuietDevice>();
+}
+
+// While nothing arrives the reader sleeps in the port's wait instead of reading it every
+// 100 ms, and stopping it ends that wait at once.
+TEST_F(ReceptionControllerTest, AReaderOnAQuietLineWaitsWithoutReadingUntilStopped) {
+    QuietPort port;
+    g_quietPort = &port;
+    Controller controller(m_shell, m_shell, Controller::Timings{}, {}, OpenQuietPort);
+    m_shell.Attach(controller);
+    controller.Start();
+    m_shell.Advance(10);
+    controller.SetPortName("quiet");
+    controller.OnReceiveStart();
+    m_shell.When([] { return true; }, [&] { m_shell.Advance(10); });
+    m_shell.When(
+        [&] {
+            const std::lock_guard<std::mutex> lock(port.lock);
+            return port.waits > 0;
+        },
+        [&] { m_shell.CancelWaitDialog(); });
+    ASSERT_TRUE(m_shell.RunUntil([&] {
+        return m_shell.AllStepsDone() && controller.GetState() == Controller::STATE_READY;
+    }));
+    EXPECT_FALSE(controller.IsReaderRunning());
+    EXPECT_FALSE(controller.IsPortOpen());
+    const std::lock_guard<std::mutex> lock(port.lock);
+    EXPECT_EQ(port.reads, port.readsWhenFirstWaiting); // none after the open's drain
+    EXPECT_EQ(port.waits, 1);
+    EXPECT_EQ(port.cancelledWaits, 1);
+    EXPECT_EQ(port.timedOutWaits, 0);
+    g_quietPort = nullptr;
+}
+
 TEST_F(ReceptionControllerTest, StartWithoutAPortOrWithTheSaveCancelledChangesNothing) {
     m_shell.document = "KEEP\r\n";
     m_controller->SetPortName("");

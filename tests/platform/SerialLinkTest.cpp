@@ -1,12 +1,15 @@
 #include "PseudoTerminal.h"
 #include "core/reception/ComAPI.h"
+#include "core/reception/SerialDevice.h"
 #include "platform/posix/PosixSerialDevice.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <sys/stat.h>
@@ -234,10 +237,93 @@ TEST_F(SerialLink, OtherEndVanishingMidStreamIsALostLineNotSilence) {
     EXPECT_FALSE(link.IsOpen());
 }
 
+// The reader's wait on a quiet port. Each wait below would run for 10 s if what should end
+// it did not; TimedOut then shows the fault.
+constexpr int LONG_WAIT_MS = 10000;
+
+// Runs link.WaitForInput(LONG_WAIT_MS) on a thread of its own, as the reader does.
+class Waiter {
+public:
+    explicit Waiter(CComAPI& link)
+        : m_thread([this, &link] {
+              m_result = link.WaitForInput(LONG_WAIT_MS);
+              m_done = true;
+          }) {}
+    ~Waiter() { Join(); }
+    void Join() {
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+    }
+    bool Done() const { return m_done; }
+    SerialWait Result() {
+        Join();
+        return m_result;
+    }
+
+private:
+    std::atomic<bool> m_done{false};
+    SerialWait m_result = SerialWait::TimedOut;
+    std::thread m_thread;
+};
+
+TEST_F(SerialLink, WaitOnAQuietPortSleepsUntilAByteArrivesWhichIsThenRead) {
+    ASSERT_EQ(link.OpenAndDrain(pty.PortName().c_str()), 1);
+    EXPECT_EQ(link.WaitForInput(50), SerialWait::TimedOut);
+    Waiter waiter(link);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(waiter.Done());
+    pty.Write(ToBytes("A"));
+    EXPECT_EQ(waiter.Result(), SerialWait::Input);
+    EXPECT_EQ(Read(), std::make_pair(1, ToBytes("A")));
+    // Read, the byte no longer ends a wait; one waiting unread does, at once.
+    EXPECT_EQ(link.WaitForInput(50), SerialWait::TimedOut);
+    Arrive(ToBytes("B"));
+    EXPECT_EQ(link.WaitForInput(LONG_WAIT_MS), SerialWait::Input);
+    EXPECT_EQ(link.WaitForInput(LONG_WAIT_MS), SerialWait::Input);
+    EXPECT_EQ(Read(), std::make_pair(1, ToBytes("B")));
+}
+
+TEST_F(SerialLink, CancelEndsTheWaitAtOnceOrElseTheNextOneOnly) {
+    ASSERT_EQ(link.OpenAndDrain(pty.PortName().c_str()), 1);
+    {
+        Waiter waiter(link);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_FALSE(waiter.Done());
+        link.CancelWait();
+        EXPECT_EQ(waiter.Result(), SerialWait::Cancelled);
+    }
+    // Cancels made while no wait runs (the reader pacing its reads) end the next wait, so a
+    // stop is never missed, and are then used up.
+    link.CancelWait();
+    link.CancelWait();
+    EXPECT_EQ(link.WaitForInput(LONG_WAIT_MS), SerialWait::Cancelled);
+    EXPECT_EQ(link.WaitForInput(50), SerialWait::TimedOut);
+    // Without a port there is nothing to wait for: a read says so.
+    link.ClosePort();
+    link.CancelWait();
+    EXPECT_EQ(link.WaitForInput(LONG_WAIT_MS), SerialWait::Input);
+    EXPECT_EQ(Read(), std::make_pair(0, Bytes{}));
+}
+
+TEST_F(SerialLink, OtherEndVanishingEndsTheWaitAsAHangUpAndTheReadSaysTheLineIsLost) {
+    ASSERT_EQ(link.OpenAndDrain(pty.PortName().c_str()), 1);
+    Waiter waiter(link);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(waiter.Done());
+    pty.CloseMaster();
+    EXPECT_EQ(waiter.Result(), SerialWait::HungUp);
+    EXPECT_EQ(link.WaitForInput(LONG_WAIT_MS), SerialWait::HungUp);
+    EXPECT_EQ(Read(), std::make_pair(CComAPI::READ_LINE_LOST, Bytes{}));
+}
+
 TEST_F(SerialLink, NothingIsWrittenToThePort) {
     ASSERT_EQ(link.OpenAndDrain(pty.PortName().c_str()), 1);
     Arrive(ToBytes("ECHO?\r\x1C&\x30\x21"));
+    EXPECT_EQ(link.WaitForInput(0), SerialWait::Input);
     EXPECT_EQ(Read().first, 1);
+    link.CancelWait();
+    EXPECT_EQ(link.WaitForInput(0), SerialWait::Cancelled);
     EXPECT_EQ(pty.ReadWritten(), Bytes{});
     link.ClosePort();
     // Reopening while open closes the old port first; that path must stay silent too.

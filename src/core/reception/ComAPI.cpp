@@ -110,6 +110,16 @@ int CComAPI::ReadAndDecode(std::uint8_t* out, std::size_t& decodedLength) {
     return 1;
 }
 
+SerialWait CComAPI::WaitForInput(int timeoutMs) {
+    return m_hCom ? m_hCom->WaitForInput(timeoutMs) : SerialWait::Input;
+}
+
+void CComAPI::CancelWait() {
+    if (m_hCom) {
+        m_hCom->CancelWait();
+    }
+}
+
 void CComAPI::ClosePort() {
     if (m_hCom) {
         ReleasePort();

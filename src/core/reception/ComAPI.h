@@ -6,6 +6,7 @@
 
 class CSerialDevice;
 enum class SerialOpenError;
+enum class SerialWait;
 
 // The serial link to the machine and the decoder of its print stream.
 //
@@ -63,6 +64,16 @@ public:
     // decodedLength receives the number of bytes written to out (0 with the result 0); no
     // terminator is written.
     int ReadAndDecode(std::uint8_t* out, std::size_t& decodedLength);
+
+    // Sleeps until the open port has input, its line is lost, CancelWait is called or
+    // timeoutMs (negative: no limit) has passed; the device's answer. Without a port it
+    // returns Input at once, and a read then says there is none.
+    SerialWait WaitForInput(int timeoutMs);
+
+    // Ends a WaitForInput running on the reader thread at once (or the next one). The one
+    // call that may come from another thread while the port is read; the port must not be
+    // opened or closed meanwhile.
+    void CancelWait();
 
     // Closes the port if one is open (purge, drop DTR, release) and resets the decoder in
     // every case.

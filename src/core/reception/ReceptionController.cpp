@@ -293,6 +293,7 @@ void CReceptionController::StopReader() {
         m_bReaderRunning = false;
     }
     m_readerWake.notify_all();
+    m_com.CancelWait();
     // Until it has really ended: no late read may reach a port about to be closed.
     m_readerThread.join();
 }
@@ -303,7 +304,15 @@ void CReceptionController::ReaderThreadProc(std::uint64_t reception, std::uint64
     std::size_t length = 0; // decoded bytes in chunk
     std::size_t offset = 0; // of which handed over
     bool lineLost = false;
+    bool inputSeen = false; // the last read delivered bytes, so more may be on their way
     while (m_bReaderRunning.load()) {
+        // A quiet line costs nothing: the reader sleeps until input arrives (or the line is
+        // lost, or it is stopped) instead of polling. After that it reads every 100 ms while
+        // input comes, so a reception still arrives in chunks of up to 100 ms.
+        if (!inputSeen && offset == length &&
+            m_com.WaitForInput(READER_IDLE_WAIT_MS) == SerialWait::Cancelled) {
+            continue;
+        }
         {
             std::unique_lock<std::mutex> lock(m_readerWakeLock);
             m_readerWake.wait_for(lock, poll, [this] { return !m_bReaderRunning.load(); });
@@ -321,6 +330,7 @@ void CReceptionController::ReaderThreadProc(std::uint64_t reception, std::uint64
                 lineLost = true;
                 break;
             }
+            inputSeen = result == 1;
             if (result != 1) {
                 continue;
             }

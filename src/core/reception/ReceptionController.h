@@ -81,7 +81,8 @@ struct ReceptionTimings {
 // One reception of the machine's operation history, from the start command until the line
 // has been silent for a second, the stop command, the 30-second wait for the marker running
 // out or the port failing to open. A state machine of four states on the UI thread, fed by a
-// reader thread that polls the serial link every 100 ms.
+// reader thread that reads the serial link every 100 ms while input comes and sleeps until
+// the next input while the line is quiet.
 //
 // The road of one reception: OnReceiveStart (a port chosen, the old history saved or given
 // up) empties the document and arms TIMER_OPEN_PORT; that timer opens the port, starts the
@@ -120,6 +121,10 @@ public:
     static constexpr std::size_t PORT_NAME_SIZE = 260;
     // Handed-over bytes that may wait for the UI thread.
     static constexpr std::size_t MAX_BYTES_IN_FLIGHT = 2047;
+
+    // While no input arrives the reader sleeps this long at most before it reads anyway;
+    // its stop, input and a lost line end the sleep at once on devices that can wait.
+    static constexpr int READER_IDLE_WAIT_MS = 10000;
 
     using Timings = ReceptionTimings;
 
@@ -241,7 +246,8 @@ private:
     std::uint64_t m_nReception = 0;
     std::uint64_t m_nReader = 0;
     std::atomic<bool> m_bReaderRunning{false};
-    std::mutex m_readerWakeLock; // with m_readerWake, ends the reader's poll pause at once
+    // With m_readerWake and the link's CancelWait, ends the reader's pause at once.
+    std::mutex m_readerWakeLock;
     std::condition_variable m_readerWake;
     std::atomic<std::size_t> m_nBytesInFlight{0};
 };

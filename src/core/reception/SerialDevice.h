@@ -23,6 +23,14 @@ enum class SerialRead {
               // more will arrive on this descriptor
 };
 
+// What a wait for input found.
+enum class SerialWait {
+    Input,     // bytes wait to be read, or this device cannot tell: read to see
+    TimedOut,  // nothing arrived in the time given
+    Cancelled, // CancelWait ended it
+    HungUp,    // the line is lost or failing; bytes that arrived before it are still read
+};
+
 // One open serial port, as the platform provides it. Each operation is one step of opening,
 // reading or closing the port; the serial link decides their order and what a failure means.
 // A step that a kind of device cannot carry out, but whose effect does not apply to it
@@ -58,6 +66,20 @@ public:
 
     // Drops DTR.
     virtual bool DropDtr() = 0;
+
+    // Sleeps until input has arrived, the line is lost, CancelWait is called or timeoutMs
+    // (negative: no limit) has passed; it returns at once when one of them already holds. A
+    // device that cannot wait for its input returns Input at once, so a caller that paces
+    // its reads polls it as before.
+    virtual SerialWait WaitForInput(int timeoutMs) {
+        (void)timeoutMs;
+        return SerialWait::Input;
+    }
+
+    // Ends a WaitForInput running on another thread at once; when none runs, the next one
+    // returns Cancelled at once. The only call that may be made while another thread uses
+    // the device.
+    virtual void CancelWait() {}
 };
 
 // Why a serial device could not be opened; the user is told what to do about each.

@@ -14,6 +14,9 @@
 
 namespace {
 
+// Without a cancel pipe, a wait returns this soon so that a stop still ends it quickly.
+constexpr int UNCANCELLABLE_WAIT_MS = 100;
+
 // Modem-control requests on a device without modem lines (a pseudo-terminal) fail with one
 // of these; the lines they would set do not exist there.
 bool NoModemLines(int error) {
@@ -214,8 +217,25 @@ bool CPosixSerialDevice::ConfigureLine(int fd, const SerialLineSettings& setting
     return SetModemLines(fd, TIOCMBIS, TIOCM_DTR | TIOCM_RTS);
 }
 
+CPosixSerialDevice::CPosixSerialDevice(int fd) : m_fd(fd) {
+    int ends[2];
+    if (::pipe(ends) != 0) {
+        return;
+    }
+    for (const int end : ends) {
+        ::fcntl(end, F_SETFD, FD_CLOEXEC);
+        ::fcntl(end, F_SETFL, ::fcntl(end, F_GETFL) | O_NONBLOCK);
+    }
+    m_cancelRead = ends[0];
+    m_cancelWrite = ends[1];
+}
+
 CPosixSerialDevice::~CPosixSerialDevice() {
     CloseExclusive(m_fd);
+    if (m_cancelRead >= 0) {
+        ::close(m_cancelRead);
+        ::close(m_cancelWrite);
+    }
 }
 
 bool CPosixSerialDevice::ClearLineErrors() {
@@ -277,4 +297,39 @@ SerialRead CPosixSerialDevice::Read(std::uint8_t* buffer, std::size_t size, std:
 
 bool CPosixSerialDevice::DropDtr() {
     return SetModemLines(m_fd, TIOCMBIC, TIOCM_DTR);
+}
+
+SerialWait CPosixSerialDevice::WaitForInput(int timeoutMs) {
+    pollfd watch[2] = {{m_fd, POLLIN, 0}, {m_cancelRead, POLLIN, 0}};
+    const bool cancellable = m_cancelRead >= 0;
+    if (!cancellable && (timeoutMs < 0 || timeoutMs > UNCANCELLABLE_WAIT_MS)) {
+        // Nothing could end a long wait when the reader is stopped.
+        timeoutMs = UNCANCELLABLE_WAIT_MS;
+    }
+    const int ready = ::poll(watch, cancellable ? 2 : 1, timeoutMs);
+    if (ready == 0) {
+        return SerialWait::TimedOut;
+    }
+    if (ready < 0) {
+        return SerialWait::Input; // a signal, or a failure a read will report
+    }
+    if (cancellable && watch[1].revents != 0) {
+        std::uint8_t drain[64];
+        while (::read(m_cancelRead, drain, sizeof drain) > 0) {
+        }
+        return SerialWait::Cancelled;
+    }
+    if ((watch[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        return SerialWait::HungUp;
+    }
+    return SerialWait::Input;
+}
+
+void CPosixSerialDevice::CancelWait() {
+    if (m_cancelWrite < 0) {
+        return;
+    }
+    // A full pipe already holds a cancel, so a write that fails loses nothing.
+    const std::uint8_t wake = 1;
+    [[maybe_unused]] const ssize_t written = ::write(m_cancelWrite, &wake, 1);
 }

@@ -11,7 +11,7 @@
 // pseudo-terminal.
 class CPosixSerialDevice final : public CSerialDevice {
 public:
-    explicit CPosixSerialDevice(int fd) : m_fd(fd) {}
+    explicit CPosixSerialDevice(int fd);
 
     // Opens the device at path for this process alone (OpenExclusive) and, while it is open,
     // holds a UUCP lock on it in lockFolder. Null with errno set when it cannot.
@@ -30,6 +30,8 @@ public:
     bool StopEventNotification() override;
     SerialRead Read(std::uint8_t* buffer, std::size_t size, std::size_t& received) override;
     bool DropDtr() override;
+    SerialWait WaitForInput(int timeoutMs) override;
+    void CancelWait() override;
 
     // The steps below are shared with the machine simulator, which drives a real line with
     // the same settings and the same exclusive use.
@@ -58,4 +60,8 @@ public:
 private:
     int m_fd;
     portusers::CUucpLock m_lock;
+    // A pipe whose read end wakes WaitForInput: CancelWait writes a byte, the wait drains it.
+    // -1 when no pipe could be made; the wait is then kept short.
+    int m_cancelRead = -1;
+    int m_cancelWrite = -1;
 };
