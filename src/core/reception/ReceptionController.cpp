@@ -76,23 +76,29 @@ void CReceptionController::SetPortName(std::string_view portName) {
 }
 
 void CReceptionController::ChangeState(int nState) {
-    (this->*s_stateTable[m_nState].leave)();
+    // Called through a row reference: GCC's bounds check misreads a member call on an
+    // indexed array element.
+    const StateRow& leaving = s_stateTable[m_nState];
+    (this->*leaving.leave)();
     m_nState = nState;
-    (this->*s_stateTable[m_nState].enter)();
+    const StateRow& entering = s_stateTable[m_nState];
+    (this->*entering.enter)();
 }
 
 void CReceptionController::OnTimer(unsigned nIDEvent) {
     if (m_bShutDown) {
         return;
     }
-    (this->*s_stateTable[m_nState].onTimer)(nIDEvent);
+    const StateRow& row = s_stateTable[m_nState];
+    (this->*row.onTimer)(nIDEvent);
 }
 
 void CReceptionController::OnRxData(std::string_view text) {
     if (m_bShutDown) {
         return;
     }
-    (this->*s_stateTable[m_nState].onData)(text);
+    const StateRow& row = s_stateTable[m_nState];
+    (this->*row.onData)(text);
 }
 
 void CReceptionController::ApplyFlags() {
