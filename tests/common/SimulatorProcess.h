@@ -19,6 +19,28 @@ namespace simulator_process {
 using Clock = std::chrono::steady_clock;
 constexpr auto ENOUGH_TIME = std::chrono::seconds(10);
 
+// The next line a child writes to fd, without its line end; empty when none came in time or
+// the child closed its end.
+inline std::string ReadLine(int fd, Clock::duration timeout) {
+    std::string line;
+    const auto deadline = Clock::now() + timeout;
+    while (Clock::now() < deadline) {
+        pollfd entry{fd, POLLIN, 0};
+        if (::poll(&entry, 1, 50) <= 0) {
+            continue;
+        }
+        char c;
+        if (::read(fd, &c, 1) != 1) {
+            break;
+        }
+        if (c == '\n') {
+            return line;
+        }
+        line += c;
+    }
+    return {};
+}
+
 // klt-sim as a child process. Its standard output is read here (the port name); its
 // standard error is read too when asked for, else it goes to the test's log.
 class Simulator {
@@ -68,25 +90,7 @@ public:
     pid_t Pid() const { return m_pid; }
 
     // The first line of its output: the port it plays into. Empty when none came.
-    std::string PortName() {
-        std::string line;
-        const auto deadline = Clock::now() + ENOUGH_TIME;
-        while (Clock::now() < deadline) {
-            pollfd entry{m_out, POLLIN, 0};
-            if (::poll(&entry, 1, 50) <= 0) {
-                continue;
-            }
-            char c;
-            if (::read(m_out, &c, 1) != 1) {
-                break;
-            }
-            if (c == '\n') {
-                return line;
-            }
-            line += c;
-        }
-        return {};
-    }
+    std::string PortName() { return ReadLine(m_out, ENOUGH_TIME); }
 
     // Its exit status, or -1 when it has not ended in time (or ended by a signal).
     int WaitForExit() {

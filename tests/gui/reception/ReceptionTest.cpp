@@ -1,4 +1,5 @@
 #include "ReceptionHarness.h"
+#include "common/OtherProcess.h"
 #include "common/SimulatorProcess.h"
 
 #include "core/reception/ComAPI.h"
@@ -230,45 +231,6 @@ TEST_F(ReceptionTest, UnsavedHistoryIsAskedAboutFirstAndCancelChangesNothing) {
     EXPECT_EQ(DocLines(), Lines{"UNSAVED"});
     EXPECT_TRUE(Doc().IsModified());
 }
-
-// Another process, sleeping until the test ends it; with a path, it holds that file open
-// first, as a terminal program or a logger that takes no lock would.
-class OtherProcess {
-public:
-    explicit OtherProcess(const std::string& openPath = {}) {
-        int ready[2];
-        if (::pipe(ready) != 0) {
-            return;
-        }
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            if (!openPath.empty() &&
-                ::open(openPath.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK) < 0) {
-                ::_exit(1);
-            }
-            [[maybe_unused]] const ssize_t written = ::write(ready[1], "1", 1);
-            for (;;) {
-                ::pause();
-            }
-        }
-        ::close(ready[1]);
-        char byte = 0;
-        m_bReady = ::read(ready[0], &byte, 1) == 1;
-        ::close(ready[0]);
-    }
-    ~OtherProcess() {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-    bool Ready() const { return m_bReady; }
-    pid_t Pid() const { return m_pid; }
-
-private:
-    pid_t m_pid = -1;
-    bool m_bReady = false;
-};
 
 TEST_F(ReceptionTest, APortThatCannotBeOpenedSaysWhyAndLeavesAnEmptyDocument) {
     CComAPI holder; // a port this app holds already

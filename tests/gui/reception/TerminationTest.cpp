@@ -68,24 +68,7 @@ public:
 
     // The next line of output; empty when none came in time.
     std::string NextLine(int timeoutMs = 30000) {
-        std::string line;
-        const auto deadline =
-            simulator_process::Clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (simulator_process::Clock::now() < deadline) {
-            pollfd entry{m_out, POLLIN, 0};
-            if (::poll(&entry, 1, 50) <= 0) {
-                continue;
-            }
-            char c;
-            if (::read(m_out, &c, 1) != 1) {
-                break;
-            }
-            if (c == '\n') {
-                return line;
-            }
-            line += c;
-        }
-        return {};
+        return simulator_process::ReadLine(m_out, std::chrono::milliseconds(timeoutMs));
     }
 
     // Waits for a line "lines N" with N at least count.
